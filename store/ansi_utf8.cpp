@@ -10,11 +10,25 @@
 #include <memory>
 #endif
 
+#include <algorithm>
+
+namespace {
+
+// Every ANSI code page agrees with ASCII, and so does UTF-8: such text needs no
+// conversion, which spares each database open the converter's set-up.
+bool IsAscii(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
 #ifdef _WIN32
 
 void ConvertAnsiToUtf8(std::string& text)
 {
-    if (text.empty())
+    if (IsAscii(text))
         return;
     const int ansiLength = static_cast<int>(text.size());
     const int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), ansiLength, nullptr, 0);
@@ -47,7 +61,7 @@ using IconvHandle = std::unique_ptr<void, IconvCloser>;
 
 void ConvertAnsiToUtf8(std::string& text)
 {
-    if (text.empty())
+    if (IsAscii(text))
         return;
     // The locale's character set plays the part of the ANSI code page.
     iconv_t raw = iconv_open("UTF-8", nl_langinfo(CODESET));
