@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -62,21 +61,6 @@ TEST(Socks5Message, BoundAddressLengthComesFromItsType)
     for (std::uint8_t type : {0x00, 0x02, 0x05, 0xFF}) {
         EXPECT_EQ(-1, Socks5ReplyRestSize({0x00, type, 0x01})) << int(type);
     }
-}
-
-TEST(ProxyTestRecord, KeepsItsLayout)
-{
-    EXPECT_EQ(24u, sizeof ProxyTestInfo::proxyAddress);
-    EXPECT_EQ(256u, sizeof ProxyTestInfo::userName);
-    EXPECT_EQ(256u, sizeof ProxyTestInfo::password);
-    EXPECT_EQ(24u, sizeof ProxyTestInfo::destAddress);
-    EXPECT_EQ(0u, offsetof(ProxyTestInfo, proxyAddress));
-    EXPECT_EQ(24u, offsetof(ProxyTestInfo, proxyPort));
-    EXPECT_EQ(28u, offsetof(ProxyTestInfo, protocol));
-    EXPECT_EQ(32u, offsetof(ProxyTestInfo, userName));
-    EXPECT_EQ(288u, offsetof(ProxyTestInfo, password));
-    EXPECT_EQ(544u, offsetof(ProxyTestInfo, destAddress));
-    EXPECT_EQ(568u, offsetof(ProxyTestInfo, destPort));
 }
 
 TEST(ProxyTestRecord, TextThatFitsIsTerminatedAndTheRestZeroed)
