@@ -7,6 +7,8 @@
 #include <unistd.h>
 #endif
 
+#include "common/instance_names.h"
+
 namespace {
 
 // Program paths live in 260-byte buffers, so the directory never needs more.
@@ -94,7 +96,7 @@ bool MakeModulePath(const char* fileName, std::size_t bufferSize, char* buffer)
 std::string GetClientDbPath()
 {
     char path[260] = {};
-    MakeModulePath("client.db", sizeof path, path);
+    MakeModulePath(kClientDbFile, sizeof path, path);
     return path;
 }
 

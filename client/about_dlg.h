@@ -1,0 +1,9 @@
+// client/about_dlg.h
+#pragma once
+
+#include "framework/dialog.h"
+
+class CAboutDlg : public CDialog {
+public:
+    CAboutDlg();
+};
