@@ -1,0 +1,156 @@
+// tests/e2e/kestrel_case.cpp
+#include "tests/e2e/kestrel_case.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include <sqlite3.h>
+
+#include "tests/e2e/screenshot.h"
+#include "tests/e2e/text.h"
+#include "tests/e2e/window_driver.h"
+
+const char kMainWindowClass[] = "ZorizuzAduz.Halmerow {9A99783A-FEA9-4e7e-98FB-9DD94F1AF35A}";
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ctest hands over Linux paths; under Wine drive Z: is the Linux root.
+std::string WindowsPathFromEnvironment(const char* name)
+{
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0')
+        return std::string();
+    std::string path = value;
+    if (path[0] == '/') {
+        path.insert(0, "Z:");
+        for (char& c : path)
+            if (c == '/')
+                c = '\\';
+    }
+    return path;
+}
+
+fs::path FsPath(const std::string& ansi)
+{
+    const int length = static_cast<int>(ansi.size());
+    std::wstring wide(static_cast<std::size_t>(
+                          MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0)),
+                      L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, &wide[0], static_cast<int>(wide.size()));
+    return fs::path(wide);
+}
+
+}  // namespace
+
+void KestrelCase::SetUp()
+{
+    // The programs' texts are compared as GBK bytes would read.
+    ASSERT_EQ(GetACP(), 936u) << "the Windows tests run with code page 936 (LC_ALL=zh_CN.UTF-8)";
+    ASSERT_FALSE(WindowsPathFromEnvironment("KESTREL_E2E_PROGRAM").empty());
+    // An instance left over would answer in place of the one under test.
+    ASSERT_TRUE(e2e::WaitUntil([] { return FindWindowA(kMainWindowClass, nullptr) == nullptr; }))
+        << "a configuration program from elsewhere is still running";
+
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string root = WindowsPathFromEnvironment("KESTREL_TEST_TMP");
+    if (root.empty())
+        root = fs::temp_directory_path().string();
+    m_caseFolder = root + "\\e2e\\" + test->test_suite_name() + "." + test->name();
+    std::error_code ignored;
+    fs::remove_all(FsPath(m_caseFolder), ignored);
+    ASSERT_TRUE(fs::create_directories(FsPath(m_caseFolder))) << m_caseFolder;
+}
+
+void KestrelCase::TearDown()
+{
+    m_processes.clear();
+}
+
+std::string KestrelCase::MakeProgramFolder(const std::string& utf8Name)
+{
+    const std::string folder = m_caseFolder + "\\" + e2e::AnsiFromUtf8(utf8Name);
+    const std::string program = WindowsPathFromEnvironment("KESTREL_E2E_PROGRAM");
+    const std::string tray = WindowsPathFromEnvironment("KESTREL_E2E_TRAY");
+    EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    EXPECT_TRUE(CopyFileA(program.c_str(), (folder + "\\Kestrel.exe").c_str(), FALSE)) << program;
+    EXPECT_TRUE(CopyFileA(tray.c_str(), (folder + "\\KestrelTray.exe").c_str(), FALSE)) << tray;
+    return folder;
+}
+
+e2e::Process& KestrelCase::Start(const std::string& folder, const std::string& args,
+                                 const std::string& currentDir)
+{
+    m_processes.push_back(std::make_unique<e2e::Process>(
+        folder + "\\Kestrel.exe", args, currentDir.empty() ? folder : currentDir));
+    EXPECT_TRUE(m_processes.back()->Started()) << folder << " " << args;
+    return *m_processes.back();
+}
+
+HWND KestrelCase::WaitForMainWindow(const e2e::Process& process)
+{
+    HWND window = nullptr;
+    e2e::WaitUntil([&] {
+        window = e2e::FindWindowOf(kMainWindowClass, process.Id());
+        return window != nullptr && IsWindowVisible(window);
+    });
+    return window != nullptr && IsWindowVisible(window) ? window : nullptr;
+}
+
+std::vector<std::string> KestrelCase::TrayStarts(const std::string& folder) const
+{
+    std::vector<std::string> lines;
+    std::ifstream log(FsPath(folder + "\\tray-starts.log"));
+    for (std::string line; std::getline(log, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+void KestrelCase::SaveShot(HWND window, const std::string& name) const
+{
+    const std::string folder = WindowsPathFromEnvironment("KESTREL_E2E_ARTIFACTS");
+    if (folder.empty())
+        return;
+    std::error_code ignored;
+    fs::create_directories(FsPath(folder), ignored);
+    // A picture is for people to look at; a failed one fails no case.
+    if (!e2e::SaveWindowShot(window, folder + "\\" + name + ".bmp"))
+        std::fprintf(stderr, "no screenshot %s\n", name.c_str());
+}
+
+bool FileExists(const std::string& ansiPath)
+{
+    return GetFileAttributesA(ansiPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool ReadDatabase(const std::string& ansiPath, std::vector<std::string>& tables,
+                  std::vector<std::string>& serverRows)
+{
+    sqlite3* raw = nullptr;
+    const int opened = sqlite3_open_v2(e2e::Utf8FromAnsi(ansiPath).c_str(), &raw,
+                                       SQLITE_OPEN_READONLY, nullptr);
+    std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, &sqlite3_close);
+    if (opened != SQLITE_OK)
+        return false;
+    auto column = [&](const char* sql, std::vector<std::string>& rows) {
+        sqlite3_stmt* raw_statement = nullptr;
+        if (sqlite3_prepare_v2(db.get(), sql, -1, &raw_statement, nullptr) != SQLITE_OK)
+            return false;
+        std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw_statement,
+                                                                         &sqlite3_finalize);
+        int step;
+        while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(statement.get(), 0);
+            rows.push_back(text != nullptr ? reinterpret_cast<const char*>(text) : "(null)");
+        }
+        return step == SQLITE_DONE;
+    };
+    return column("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", tables) &&
+           column("SELECT Name || '|' || IP || '|' || Port || '|' || Username || '|' || "
+                  "Password || '|' || Type FROM Server",
+                  serverRows);
+}

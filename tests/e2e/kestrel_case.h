@@ -1,0 +1,48 @@
+// tests/e2e/kestrel_case.h
+// One end-to-end case: copies of the built Kestrel.exe and of the tray
+// stand-in in a fresh folder, started as real processes under the same Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/process.h"
+
+// The configuration program's main window class: how other programs find it.
+extern const char kMainWindowClass[];
+
+class KestrelCase : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A folder of the case (name in UTF-8) holding Kestrel.exe and the tray
+    // stand-in as KestrelTray.exe; its ANSI path, without a final backslash.
+    std::string MakeProgramFolder(const std::string& utf8Name);
+    // "Kestrel.exe" args from folder, with currentDir (default: folder) as
+    // the current directory. Killed at the end of the case if still running.
+    e2e::Process& Start(const std::string& folder, const std::string& args = std::string(),
+                        const std::string& currentDir = std::string());
+    // The main window of the process once it is visible, or null.
+    HWND WaitForMainWindow(const e2e::Process& process);
+    // The lines the tray stand-in has written in folder, one per start.
+    std::vector<std::string> TrayStarts(const std::string& folder) const;
+    // Keeps a picture of the window under build/.../e2e-artifacts.
+    void SaveShot(HWND window, const std::string& name) const;
+
+    std::string m_caseFolder;
+
+private:
+    std::vector<std::unique_ptr<e2e::Process>> m_processes;
+};
+
+bool FileExists(const std::string& ansiPath);
+// The tables of the database and every row of Server, each row as its fields
+// joined by '|'; false when the file cannot be read as a database.
+bool ReadDatabase(const std::string& ansiPath, std::vector<std::string>& tables,
+                  std::vector<std::string>& serverRows);

@@ -1,0 +1,193 @@
+// tests/e2e/window_driver.cpp
+#include "tests/e2e/window_driver.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "tests/e2e/remote_buffer.h"
+
+namespace e2e {
+
+namespace {
+
+// A window that does not answer a sent message within this time is hung.
+const UINT kReplyMs = 5000;
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (done())
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(20);
+    }
+}
+
+DWORD ProcessOf(HWND window)
+{
+    DWORD processId = 0;
+    if (window != nullptr)
+        GetWindowThreadProcessId(window, &processId);
+    return processId;
+}
+
+HWND FindWindowOf(const char* className, DWORD processId)
+{
+    HWND window = FindWindowA(className, nullptr);
+    return window != nullptr && ProcessOf(window) == processId ? window : nullptr;
+}
+
+namespace {
+
+struct TopLevelSearch {
+    DWORD processId;
+    const std::function<bool(HWND)>* match;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<TopLevelSearch*>(param);
+    if (ProcessOf(window) != search->processId || !(*search->match)(window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND FindTopLevel(DWORD processId, const std::function<bool(HWND)>& match)
+{
+    TopLevelSearch search = {processId, &match, nullptr};
+    EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string WindowText(HWND window)
+{
+    char text[1024] = {};
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
+                             SMTO_ABORTIFHUNG, kReplyMs, &copied))
+        return std::string();
+    return std::string(text, copied < sizeof(text) ? copied : 0);
+}
+
+int TabCount(HWND tab)
+{
+    return static_cast<int>(SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
+}
+
+int TabSelection(HWND tab)
+{
+    return static_cast<int>(SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+}
+
+bool TabItemText(HWND tab, int index, std::string& text)
+{
+    const int textSize = 256;
+    RemoteBuffer remote(ProcessOf(tab), sizeof(TCITEMA) + textSize);
+    TCITEMA item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = remote.At(sizeof(TCITEMA));
+    item.cchTextMax = textSize;
+    std::vector<char> buffer(textSize, '\0');
+    if (!remote.Write(0, &item, sizeof(item)) ||
+        !remote.Write(sizeof(TCITEMA), buffer.data(), buffer.size()) ||
+        !SendMessageA(tab, TCM_GETITEMA, static_cast<WPARAM>(index),
+                      reinterpret_cast<LPARAM>(remote.At(0))) ||
+        !remote.Read(0, &item, sizeof(item)))
+        return false;
+    // The control may answer with a pointer to its own copy of the text.
+    const std::size_t offset = static_cast<std::size_t>(item.pszText - remote.At(0));
+    if (offset != sizeof(TCITEMA) || !remote.Read(offset, buffer.data(), buffer.size() - 1))
+        return false;
+    text = buffer.data();
+    return true;
+}
+
+bool TabItemRect(HWND tab, int index, RECT& rect)
+{
+    RemoteBuffer remote(ProcessOf(tab), sizeof(RECT));
+    return SendMessageA(tab, TCM_GETITEMRECT, static_cast<WPARAM>(index),
+                        reinterpret_cast<LPARAM>(remote.At(0))) &&
+           remote.Read(0, &rect, sizeof(rect));
+}
+
+bool ClickTab(HWND tab, int index)
+{
+    RECT item;
+    if (!TabItemRect(tab, index, item))
+        return false;
+    const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    return PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, at) &&
+           PostMessageA(tab, WM_LBUTTONUP, 0, at);
+}
+
+bool ClickButton(HWND button)
+{
+    return SendMessageWaiting(button, BM_CLICK, 0, 0);
+}
+
+bool PostCommand(HWND window, WORD id)
+{
+    return PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) != FALSE;
+}
+
+bool SendMessageWaiting(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kReplyMs,
+                               &result) != 0;
+}
+
+bool BringToFront(HWND window)
+{
+    SetForegroundWindow(window);
+    return WaitUntil([&] { return GetForegroundWindow() == window; });
+}
+
+bool PressKeys(std::initializer_list<WORD> heldKeys, WORD key)
+{
+    std::vector<INPUT> inputs;
+    auto add = [&](WORD vk, bool up) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = vk;
+        input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(input);
+    };
+    for (WORD held : heldKeys)
+        add(held, false);
+    add(key, false);
+    add(key, true);
+    for (auto held = std::rbegin(heldKeys); held != std::rend(heldKeys); ++held)
+        add(*held, true);
+    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) ==
+           inputs.size();
+}
+
+bool ClickAtScreen(POINT point)
+{
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = MulDiv(point.x, 65536, width) + 1;
+        input.mi.dy = MulDiv(point.y, 65536, height) + 1;
+        input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE;
+    }
+    inputs[0].mi.dwFlags |= MOUSEEVENTF_MOVE;
+    inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+    return SendInput(3, inputs, sizeof(INPUT)) == 3;
+}
+
+}  // namespace e2e
