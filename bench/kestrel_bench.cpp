@@ -69,8 +69,7 @@ void Report(const char* what, const Pair& p, double aim)
     std::printf("%-36s %7.1f us  bare %6.1f us  ratio %5.2f (aim <= %.0fx)", what, p.work, p.bare,
                 ratio, aim);
     if (p.reference > 0)
-        std::printf("  least client %6.1f us, ours/least %4.2f", p.reference,
-                    p.work / p.reference);
+        std::printf("  least client %6.1f us, ours/least %4.2f", p.reference, p.work / p.reference);
     std::printf("%s\n", p.ok ? "" : "  FAILED RUNS");
 }
 
@@ -102,20 +101,23 @@ bool LeastClient(int port, int protocol, const std::string& user, const std::str
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     unsigned char buf[600];
     auto exchange = [&](const std::string& out, unsigned char b0, unsigned char b1) {
-        return ::send(s, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size())
-            && ::recv(s, buf, sizeof buf, 0) >= 2 && buf[0] == b0 && buf[1] == b1;
+        return ::send(s, out.data(), out.size(), MSG_NOSIGNAL) ==
+                   static_cast<ssize_t>(out.size()) &&
+               ::recv(s, buf, sizeof buf, 0) >= 2 && buf[0] == b0 && buf[1] == b1;
     };
     bool ok;
     if (protocol == kProxyProtocolSocks4) {
         ok = exchange(std::string("\x04\x01\x00\x50\x7f\x00\x00\x01\x00", 9), 0x00, 0x5A);
     } else {
-        ok = ::send(s, "\x05\x02\x02\x00", 4, MSG_NOSIGNAL) == 4 && ::recv(s, buf, sizeof buf, 0) >= 2;
+        ok = ::send(s, "\x05\x02\x02\x00", 4, MSG_NOSIGNAL) == 4 &&
+             ::recv(s, buf, sizeof buf, 0) >= 2;
         if (ok && buf[1] == 0x02) {
             std::string auth = "\x01" + std::string(1, static_cast<char>(user.size())) + user +
                                std::string(1, static_cast<char>(pass.size())) + pass;
             ok = exchange(auth, 0x01, 0x00);
         }
-        ok = ok && exchange(std::string("\x05\x01\x00\x01\x7f\x00\x00\x01\x00\x50", 10), 0x05, 0x00);
+        ok =
+            ok && exchange(std::string("\x05\x01\x00\x01\x7f\x00\x00\x01\x00\x50", 10), 0x05, 0x00);
     }
     ::close(s);
     return ok;
@@ -176,26 +178,41 @@ int main(int argc, char** argv)
         sqlite3_close(db);
         return rc == SQLITE_OK;
     };
-    Report("store GetSetting (open,query,close)", Measure(rounds, [&] {
-               CConfigDb db;
-               db.SetDbPath(path);
-               std::string v;
-               return db.GetSetting("Enable", v);
-           }, bareOpen), 3);
-    Report("store LoadServer (open,query,close)", Measure(rounds, [&] {
-               CConfigDb db;
-               db.SetDbPath(path);
-               std::string ip, user, pass;
-               int port = 0, type = 0;
-               return db.LoadServer(ip, port, user, pass, type);
-           }, bareOpen), 3);
+    Report("store GetSetting (open,query,close)",
+           Measure(
+               rounds,
+               [&] {
+                   CConfigDb db;
+                   db.SetDbPath(path);
+                   std::string v;
+                   return db.GetSetting("Enable", v);
+               },
+               bareOpen),
+           3);
+    Report("store LoadServer (open,query,close)",
+           Measure(
+               rounds,
+               [&] {
+                   CConfigDb db;
+                   db.SetDbPath(path);
+                   std::string ip, user, pass;
+                   int port = 0, type = 0;
+                   return db.LoadServer(ip, port, user, pass, type);
+               },
+               bareOpen),
+           3);
     // A write commits through the journal; shown for information, the aim is for reads.
     std::printf("a write commits through the journal; shown for information:\n");
-    Report("store SaveServer (open,update,close)", Measure(rounds / 5 + 1, [&] {
-               CConfigDb db;
-               db.SetDbPath(path);
-               return db.SaveServer(ServerRecord{"127.0.0.1", 1080, "u", "p", 5});
-           }, bareOpen), 3);
+    Report("store SaveServer (open,update,close)",
+           Measure(
+               rounds / 5 + 1,
+               [&] {
+                   CConfigDb db;
+                   db.SetDbPath(path);
+                   return db.SaveServer(ServerRecord{"127.0.0.1", 1080, "u", "p", 5});
+               },
+               bareOpen),
+           3);
 
     int base = std::atoi(Env("KESTREL_TEST_PORT_BASE", "41080"));
     const char* user = Env("KESTREL_TEST_SOCKS_USER", "kestreltest");
@@ -214,11 +231,18 @@ int main(int argc, char** argv)
     };
     int proxyRounds = rounds / 2 + 1;
     for (const Case& c : cases) {
-        Report(c.what, Measure(proxyRounds, [&] {
-                   return ProxyTest(c.port, c.protocol, c.auth ? user : "", c.auth ? pass : "");
-               }, [&] { return BareConnect(c.port); }, [&] {
-                   return LeastClient(c.port, c.protocol, c.auth ? user : "", c.auth ? pass : "");
-               }), 4);
+        Report(c.what,
+               Measure(
+                   proxyRounds,
+                   [&] {
+                       return ProxyTest(c.port, c.protocol, c.auth ? user : "", c.auth ? pass : "");
+                   },
+                   [&] { return BareConnect(c.port); },
+                   [&] {
+                       return LeastClient(c.port, c.protocol, c.auth ? user : "",
+                                          c.auth ? pass : "");
+                   }),
+               4);
     }
     std::remove(path.c_str());
     return 0;

@@ -11,21 +11,25 @@
 #include "common/module_dir.h"
 #include "store/config_db.h"
 
-bool RegisterMainWindowClass(HINSTANCE instance) {
+bool RegisterMainWindowClass(HINSTANCE instance)
+{
     WNDCLASSA dialogClass = {};
-    if (!GetClassInfoA(instance, "#32770", &dialogClass)) return false;
+    if (!GetClassInfoA(instance, "#32770", &dialogClass))
+        return false;
     dialogClass.lpszClassName = kMainWindowClass;
     // Registered as ours, so that our dialog template finds it.
     dialogClass.hInstance = instance;
     return RegisterClassA(&dialogClass) != 0;
 }
 
-void StartTrayProgram() {
+void StartTrayProgram()
+{
     char longPath[MAX_PATH] = {};
     char shortPath[MAX_PATH] = {};
     MakeModulePath(kTrayProgramFile, sizeof longPath, longPath);
     const DWORD length = GetShortPathNameA(longPath, shortPath, sizeof shortPath);
-    if (length == 0 || length >= sizeof shortPath) return;
+    if (length == 0 || length >= sizeof shortPath)
+        return;
     // Quoted, because a volume without short names hands back the long path,
     // and a path with blanks would otherwise be split into program and arguments.
     char commandLine[MAX_PATH + 2] = {};
@@ -33,14 +37,16 @@ void StartTrayProgram() {
     WinExec(commandLine, SW_SHOW);
 }
 
-bool CKestrelApp::InitInstance() {
+bool CKestrelApp::InitInstance()
+{
     InitCommonControls();
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
     EnableControlContainer();
 
     WSADATA winsock;
-    if (WSAStartup(MAKEWORD(2, 2), &winsock) != 0) return false;
+    if (WSAStartup(MAKEWORD(2, 2), &winsock) != 0)
+        return false;
     m_socketsStarted = true;
 
     if (HasExitRequest(GetCommandLineA())) {
@@ -75,8 +81,10 @@ bool CKestrelApp::InitInstance() {
     return false;
 }
 
-int CKestrelApp::ExitInstance() {
-    if (m_socketsStarted) WSACleanup();
+int CKestrelApp::ExitInstance()
+{
+    if (m_socketsStarted)
+        WSACleanup();
     m_socketsStarted = false;
     CWinApp::ExitInstance();
     return m_exitCode;

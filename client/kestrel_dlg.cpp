@@ -10,7 +10,8 @@
 #include "framework/app.h"
 
 namespace {
-std::string LoadText(UINT id) {
+std::string LoadText(UINT id)
+{
     char text[256] = {};
     LoadStringA(GetResourceInstance(), id, text, sizeof text);
     return text;
@@ -19,14 +20,18 @@ std::string LoadText(UINT id) {
 
 CKestrelDlg::CKestrelDlg()
     : CDialog(IDD_KESTREL_DIALOG),
-      m_icon(LoadIconA(GetResourceInstance(), MAKEINTRESOURCEA(IDI_KESTREL))) {}
+      m_icon(LoadIconA(GetResourceInstance(), MAKEINTRESOURCEA(IDI_KESTREL)))
+{
+}
 
-void CKestrelDlg::DoDataExchange(CDataExchange& dx) {
+void CKestrelDlg::DoDataExchange(CDataExchange& dx)
+{
     CDialog::DoDataExchange(dx);
     DDX_Control(dx, IDC_PAGE_TAB, m_tabCtrl);
 }
 
-bool CKestrelDlg::OnInitDialog() {
+bool CKestrelDlg::OnInitDialog()
+{
     CDialog::OnInitDialog();
 
     if (HMENU systemMenu = GetSystemMenu(GetSafeHwnd(), FALSE)) {
@@ -50,13 +55,16 @@ bool CKestrelDlg::OnInitDialog() {
     return true;
 }
 
-bool CKestrelDlg::PreTranslateMessage(MSG* msg) {
+bool CKestrelDlg::PreTranslateMessage(MSG* msg)
+{
     // Escape must never cancel the main window.
-    if (IsEscapeKeyMessage(*msg)) return true;
+    if (IsEscapeKeyMessage(*msg))
+        return true;
     return CDialog::PreTranslateMessage(msg);
 }
 
-bool CKestrelDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+bool CKestrelDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
     switch (msg) {
     case WM_SYSCOMMAND:
         if (OnSysCommand(static_cast<UINT>(wParam))) {
@@ -78,7 +86,8 @@ bool CKestrelDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* res
     }
 }
 
-bool CKestrelDlg::OnCommand(int id, int code, HWND control) {
+bool CKestrelDlg::OnCommand(int id, int code, HWND control)
+{
     switch (id) {
     case ID_VIEW_HOME:
         m_tabCtrl.ShowPage(PAGE_HOME);
@@ -106,20 +115,25 @@ bool CKestrelDlg::OnCommand(int id, int code, HWND control) {
     }
 }
 
-bool CKestrelDlg::OnSysCommand(UINT command) {
+bool CKestrelDlg::OnSysCommand(UINT command)
+{
     // The low four bits of a system command are the system's own.
-    if ((command & 0xFFF0) != IDM_ABOUTBOX) return false;
+    if ((command & 0xFFF0) != IDM_ABOUTBOX)
+        return false;
     ShowAboutBox();
     return true;
 }
 
-void CKestrelDlg::ShowAboutBox() {
+void CKestrelDlg::ShowAboutBox()
+{
     CAboutDlg about;
     about.DoModal(GetSafeHwnd());
 }
 
-bool CKestrelDlg::OnPaint() {
-    if (!IsIconic(GetSafeHwnd())) return false;
+bool CKestrelDlg::OnPaint()
+{
+    if (!IsIconic(GetSafeHwnd()))
+        return false;
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(GetSafeHwnd(), &paint);
     SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);

@@ -3,7 +3,8 @@
 
 #include "client/kestrel_app.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+{
     CKestrelApp app;
     return app.Main(instance, showCommand);
 }

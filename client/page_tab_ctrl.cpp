@@ -21,7 +21,8 @@ constexpr TabItem kTabs[] = {
 constexpr int kProgramsTab = 2;
 }  // namespace
 
-void CPageTabCtrl::InitPages() {
+void CPageTabCtrl::InitPages()
+{
     const HINSTANCE resources = GetResourceInstance();
     for (int i = 0; i < static_cast<int>(sizeof kTabs / sizeof kTabs[0]); ++i) {
         char label[64] = {};
@@ -36,14 +37,16 @@ void CPageTabCtrl::InitPages() {
     ShowPage(PAGE_HOME);
 }
 
-void CPageTabCtrl::CreatePages() {
+void CPageTabCtrl::CreatePages()
+{
     m_programListPage.Create(GetSafeHwnd());
     m_statusPage.Create(GetSafeHwnd());
     m_serverPage.Create(GetSafeHwnd());
     m_homePage.Create(GetSafeHwnd());
 }
 
-void CPageTabCtrl::LayoutPages() {
+void CPageTabCtrl::LayoutPages()
+{
     RECT item = {};
     SendMessage(TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&item));
     RECT client = {};
@@ -60,11 +63,13 @@ void CPageTabCtrl::LayoutPages() {
 
     CDialog* pages[] = {&m_programListPage, &m_statusPage, &m_serverPage, &m_homePage};
     for (CDialog* page : pages) {
-        if (HWND hwnd = page->GetSafeHwnd()) MoveWindow(hwnd, x, y, width, height, TRUE);
+        if (HWND hwnd = page->GetSafeHwnd())
+            MoveWindow(hwnd, x, y, width, height, TRUE);
     }
 }
 
-CDialog* CPageTabCtrl::PageOf(int code) {
+CDialog* CPageTabCtrl::PageOf(int code)
+{
     switch (code) {
     case PAGE_STATUS:
         return &m_statusPage;
@@ -79,17 +84,22 @@ CDialog* CPageTabCtrl::PageOf(int code) {
     }
 }
 
-void CPageTabCtrl::ShowPage(int code) {
+void CPageTabCtrl::ShowPage(int code)
+{
     CDialog* shown = PageOf(code);
-    if (!shown) return;
+    if (!shown)
+        return;
     for (int other = PAGE_STATUS; other <= PAGE_HOME; ++other) {
         CDialog* page = PageOf(other);
-        if (page != shown && page->GetSafeHwnd()) page->ShowWindow(SW_HIDE);
+        if (page != shown && page->GetSafeHwnd())
+            page->ShowWindow(SW_HIDE);
     }
-    if (shown->GetSafeHwnd()) shown->ShowWindow(SW_SHOW);
+    if (shown->GetSafeHwnd())
+        shown->ShowWindow(SW_SHOW);
 }
 
-bool CPageTabCtrl::OnChildNotify(UINT msg, WPARAM, LPARAM lParam, LRESULT* result) {
+bool CPageTabCtrl::OnChildNotify(UINT msg, WPARAM, LPARAM lParam, LRESULT* result)
+{
     if (msg != WM_NOTIFY || reinterpret_cast<NMHDR*>(lParam)->code != static_cast<UINT>(NM_CLICK))
         return false;
     const int selected = static_cast<int>(SendMessage(TCM_GETCURSEL));

@@ -5,7 +5,9 @@
 
 CProgramListPage::CProgramListPage() : CDialog(IDD_PROGRAM_LIST_PAGE) {}
 
-bool CProgramListPage::PreTranslateMessage(MSG* msg) {
-    if (IsEscapeKeyMessage(*msg)) return true;
+bool CProgramListPage::PreTranslateMessage(MSG* msg)
+{
+    if (IsEscapeKeyMessage(*msg))
+        return true;
     return CDialog::PreTranslateMessage(msg);
 }

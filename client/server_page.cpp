@@ -5,7 +5,9 @@
 
 CServerPage::CServerPage() : CDialog(IDD_SERVER_PAGE) {}
 
-bool CServerPage::PreTranslateMessage(MSG* msg) {
-    if (IsEscapeKeyMessage(*msg)) return true;
+bool CServerPage::PreTranslateMessage(MSG* msg)
+{
+    if (IsEscapeKeyMessage(*msg))
+        return true;
     return CDialog::PreTranslateMessage(msg);
 }

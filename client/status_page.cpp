@@ -5,7 +5,9 @@
 
 CStatusPage::CStatusPage() : CDialog(IDD_STATUS_PAGE) {}
 
-bool CStatusPage::PreTranslateMessage(MSG* msg) {
-    if (IsEscapeKeyMessage(*msg)) return true;
+bool CStatusPage::PreTranslateMessage(MSG* msg)
+{
+    if (IsEscapeKeyMessage(*msg))
+        return true;
     return CDialog::PreTranslateMessage(msg);
 }

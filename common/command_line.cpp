@@ -6,27 +6,37 @@
 namespace {
 const char kExitSwitch[] = "-exit";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 }  // namespace
 
-const char* CommandLineArguments(const char* commandLine) {
-    if (!commandLine) return nullptr;
+const char* CommandLineArguments(const char* commandLine)
+{
+    if (!commandLine)
+        return nullptr;
     const char* p = commandLine;
     // The program name ends at the closing quote when it is quoted, otherwise
     // at the first blank, as the C runtime splits it. Neither byte can be the
     // trail byte of a double-byte character.
     if (*p == '"') {
         ++p;
-        while (*p && *p != '"') ++p;
-        if (*p == '"') ++p;
+        while (*p && *p != '"')
+            ++p;
+        if (*p == '"')
+            ++p;
     } else {
-        while (*p && !IsBlank(*p)) ++p;
+        while (*p && !IsBlank(*p))
+            ++p;
     }
-    while (IsBlank(*p)) ++p;
+    while (IsBlank(*p))
+        ++p;
     return p;
 }
 
-bool HasExitRequest(const char* commandLine) {
+bool HasExitRequest(const char* commandLine)
+{
     const char* arguments = CommandLineArguments(commandLine);
     return arguments && std::strstr(arguments, kExitSwitch) != nullptr;
 }

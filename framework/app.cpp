@@ -11,13 +11,19 @@ CWinApp* g_app = nullptr;
 
 CWinApp::CWinApp() = default;
 
-CWinApp::~CWinApp() {
-    if (g_app == this) g_app = nullptr;
+CWinApp::~CWinApp()
+{
+    if (g_app == this)
+        g_app = nullptr;
 }
 
-CWinApp* CWinApp::Get() { return g_app; }
+CWinApp* CWinApp::Get()
+{
+    return g_app;
+}
 
-int CWinApp::Main(HINSTANCE instance, int showCommand) {
+int CWinApp::Main(HINSTANCE instance, int showCommand)
+{
     g_app = this;
     m_instance = instance;
     m_showCommand = showCommand;
@@ -27,13 +33,15 @@ int CWinApp::Main(HINSTANCE instance, int showCommand) {
     } catch (...) {
         started = false;
     }
-    if (started) m_quitCode = Run();
+    if (started)
+        m_quitCode = Run();
     const int code = ExitInstance();
     g_app = nullptr;
     return code;
 }
 
-int CWinApp::Run() {
+int CWinApp::Run()
+{
     MSG msg;
     BOOL got;
     while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0 && got != -1) {
@@ -43,14 +51,16 @@ int CWinApp::Run() {
             consumed = object && object->PreTranslateMessage(&msg);
             h = (GetWindowLongPtrA(h, GWL_STYLE) & WS_CHILD) ? GetParent(h) : nullptr;
         }
-        if (consumed) continue;
+        if (consumed)
+            continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
     return got == 0 ? static_cast<int>(msg.wParam) : -1;
 }
 
-int CWinApp::ExitInstance() {
+int CWinApp::ExitInstance()
+{
     if (m_oleInitialized) {
         OleUninitialize();
         m_oleInitialized = false;
@@ -58,11 +68,15 @@ int CWinApp::ExitInstance() {
     return m_quitCode;
 }
 
-bool CWinApp::EnsureOleInitialized() {
-    if (m_oleInitialized) return true;
-    if (!m_controlContainer) return false;
+bool CWinApp::EnsureOleInitialized()
+{
+    if (m_oleInitialized)
+        return true;
+    if (!m_controlContainer)
+        return false;
     const HRESULT hr = OleInitialize(nullptr);
-    if (FAILED(hr)) return false;
+    if (FAILED(hr))
+        return false;
     m_oleInitialized = true;
     return true;
 }

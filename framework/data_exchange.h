@@ -10,7 +10,9 @@ class CWnd;
 class CDataExchange {
 public:
     CDataExchange(HWND dialog, bool saveAndValidate)
-        : m_dialog(dialog), m_saveAndValidate(saveAndValidate) {}
+        : m_dialog(dialog), m_saveAndValidate(saveAndValidate)
+    {
+    }
 
     bool IsSaving() const { return m_saveAndValidate; }
     bool Failed() const { return m_failed; }

@@ -6,7 +6,8 @@ HINSTANCE g_resourceInstance = nullptr;
 
 // Messages whose dialog procedure result is the value itself rather than
 // TRUE/FALSE with the value in DWLP_MSGRESULT.
-bool ReturnsValueDirectly(UINT msg) {
+bool ReturnsValueDirectly(UINT msg)
+{
     switch (msg) {
     case WM_INITDIALOG:
     case WM_CTLCOLORMSGBOX:
@@ -27,15 +28,20 @@ bool ReturnsValueDirectly(UINT msg) {
 }
 }  // namespace
 
-HINSTANCE GetResourceInstance() {
+HINSTANCE GetResourceInstance()
+{
     return g_resourceInstance ? g_resourceInstance : GetModuleHandleA(nullptr);
 }
 
-void SetResourceInstance(HINSTANCE instance) { g_resourceInstance = instance; }
+void SetResourceInstance(HINSTANCE instance)
+{
+    g_resourceInstance = instance;
+}
 
 CDialog::CDialog(UINT templateId) : m_templateId(templateId) {}
 
-CDialog::~CDialog() {
+CDialog::~CDialog()
+{
     // Detach first: the window's last messages must not reach a half-destroyed object.
     if (HWND hwnd = GetSafeHwnd()) {
         Detach();
@@ -43,23 +49,29 @@ CDialog::~CDialog() {
     }
 }
 
-HWND CDialog::CreateFromTemplate(HWND parent) {
+HWND CDialog::CreateFromTemplate(HWND parent)
+{
     return CreateDialogParamA(GetResourceInstance(), MAKEINTRESOURCEA(m_templateId), parent,
                               &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-bool CDialog::Create(HWND parent) {
-    if (GetSafeHwnd()) return false;
+bool CDialog::Create(HWND parent)
+{
+    if (GetSafeHwnd())
+        return false;
     m_modal = false;
     HWND hwnd = CreateFromTemplate(parent);
-    if (!hwnd) return false;
+    if (!hwnd)
+        return false;
     if (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CHILD)
         SetWindowLongPtrA(hwnd, GWLP_ID, static_cast<LONG_PTR>(m_templateId));
     return true;
 }
 
-INT_PTR CDialog::DoModal(HWND owner) {
-    if (GetSafeHwnd()) return -1;
+INT_PTR CDialog::DoModal(HWND owner)
+{
+    if (GetSafeHwnd())
+        return -1;
     m_modal = true;
     m_endRequested = false;
     m_endCode = IDCANCEL;
@@ -69,8 +81,10 @@ INT_PTR CDialog::DoModal(HWND owner) {
         return -1;
     }
     const bool disableOwner = owner && IsWindowEnabled(owner);
-    if (disableOwner) EnableWindow(owner, FALSE);
-    if (!m_endRequested) ::ShowWindow(hwnd, SW_SHOWNORMAL);
+    if (disableOwner)
+        EnableWindow(owner, FALSE);
+    if (!m_endRequested)
+        ::ShowWindow(hwnd, SW_SHOWNORMAL);
 
     bool quit = false;
     WPARAM quitCode = 0;
@@ -90,8 +104,10 @@ INT_PTR CDialog::DoModal(HWND owner) {
     }
 
     // The owner is enabled before the dialog goes, so that activation returns to it.
-    if (disableOwner) EnableWindow(owner, TRUE);
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    if (disableOwner)
+        EnableWindow(owner, TRUE);
+    if (IsWindow(hwnd))
+        DestroyWindow(hwnd);
     m_modal = false;
     if (quit) {
         PostQuitMessage(static_cast<int>(quitCode));
@@ -100,41 +116,53 @@ INT_PTR CDialog::DoModal(HWND owner) {
     return m_endCode;
 }
 
-void CDialog::PumpMessage(MSG& msg) {
+void CDialog::PumpMessage(MSG& msg)
+{
     const HWND self = GetSafeHwnd();
     for (HWND h = msg.hwnd; h;) {
         CWnd* object = FromHandle(h);
-        if (object && object->PreTranslateMessage(&msg)) return;
-        if (h == self || !(GetWindowLongPtrA(h, GWL_STYLE) & WS_CHILD)) break;
+        if (object && object->PreTranslateMessage(&msg))
+            return;
+        if (h == self || !(GetWindowLongPtrA(h, GWL_STYLE) & WS_CHILD))
+            break;
         h = GetParent(h);
     }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
 }
 
-void CDialog::EndDialog(INT_PTR code) {
-    if (!m_modal) return;
+void CDialog::EndDialog(INT_PTR code)
+{
+    if (!m_modal)
+        return;
     m_endRequested = true;
     m_endCode = code;
     // Wakes the loop when it is waiting for a message.
-    if (HWND hwnd = GetSafeHwnd()) PostMessageA(hwnd, WM_NULL, 0, 0);
+    if (HWND hwnd = GetSafeHwnd())
+        PostMessageA(hwnd, WM_NULL, 0, 0);
 }
 
-bool CDialog::UpdateData(bool saveAndValidate) {
-    if (!GetSafeHwnd()) return false;
+bool CDialog::UpdateData(bool saveAndValidate)
+{
+    if (!GetSafeHwnd())
+        return false;
     CDataExchange dx(GetSafeHwnd(), saveAndValidate);
     DoDataExchange(dx);
     return !dx.Failed();
 }
 
-bool CDialog::PreTranslateMessage(MSG* msg) {
+bool CDialog::PreTranslateMessage(MSG* msg)
+{
     const HWND self = GetSafeHwnd();
-    if (!self || msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return false;
-    if (msg->hwnd != self && !IsChild(self, msg->hwnd)) return false;
+    if (!self || msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST)
+        return false;
+    if (msg->hwnd != self && !IsChild(self, msg->hwnd))
+        return false;
     return IsDialogMessageA(self, msg) != FALSE;
 }
 
-INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
     CDialog* self = nullptr;
     if (msg == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lParam);
@@ -143,7 +171,8 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
         self = static_cast<CDialog*>(FromHandle(hwnd));
     }
     // Messages that come before WM_INITDIALOG (WM_SETFONT) have no object yet.
-    if (!self) return FALSE;
+    if (!self)
+        return FALSE;
 
     LRESULT result = 0;
     bool handled = false;
@@ -155,17 +184,21 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
     }
     if (msg == WM_NCDESTROY) {
         // Destroyed from outside while running modally: the loop must not wait on.
-        if (self->m_modal) self->m_endRequested = true;
+        if (self->m_modal)
+            self->m_endRequested = true;
         self->Detach();
         self->PostNcDestroy();
     }
-    if (!handled) return FALSE;
-    if (ReturnsValueDirectly(msg)) return static_cast<INT_PTR>(result);
+    if (!handled)
+        return FALSE;
+    if (ReturnsValueDirectly(msg))
+        return static_cast<INT_PTR>(result);
     SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result);
     return TRUE;
 }
 
-bool CDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+bool CDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
     switch (msg) {
     case WM_INITDIALOG:
         *result = OnInitDialog() ? TRUE : FALSE;
@@ -175,7 +208,8 @@ bool CDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
     }
 }
 
-bool CDialog::OnCommand(int id, int, HWND) {
+bool CDialog::OnCommand(int id, int, HWND)
+{
     switch (id) {
     case IDOK:
         OnOK();
@@ -188,17 +222,22 @@ bool CDialog::OnCommand(int id, int, HWND) {
     }
 }
 
-bool CDialog::OnInitDialog() {
+bool CDialog::OnInitDialog()
+{
     UpdateData(false);
     return true;
 }
 
 void CDialog::DoDataExchange(CDataExchange&) {}
 
-void CDialog::OnOK() {
-    if (m_modal && UpdateData(true)) EndDialog(IDOK);
+void CDialog::OnOK()
+{
+    if (m_modal && UpdateData(true))
+        EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() {
-    if (m_modal) EndDialog(IDCANCEL);
+void CDialog::OnCancel()
+{
+    if (m_modal)
+        EndDialog(IDCANCEL);
 }

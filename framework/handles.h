@@ -12,8 +12,11 @@ public:
     UniqueHandle() = default;
     explicit UniqueHandle(Handle handle) : m_handle(handle) {}
     ~UniqueHandle() { Reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr))
+    {
+    }
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept
+    {
         if (this != &other) {
             Reset();
             m_handle = std::exchange(other.m_handle, nullptr);
@@ -25,8 +28,10 @@ public:
 
     Handle Get() const { return m_handle; }
     explicit operator bool() const { return m_handle != nullptr; }
-    void Reset(Handle handle = nullptr) {
-        if (m_handle) Release(m_handle);
+    void Reset(Handle handle = nullptr)
+    {
+        if (m_handle)
+            Release(m_handle);
         m_handle = handle;
     }
 

@@ -8,7 +8,8 @@ namespace {
 const char kObjectProperty[] = "Kestrel.Object";
 }  // namespace
 
-CWnd::~CWnd() {
+CWnd::~CWnd()
+{
     if (m_hWnd && m_previousProc) {
         SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_previousProc));
         m_previousProc = nullptr;
@@ -16,29 +17,37 @@ CWnd::~CWnd() {
     Detach();
 }
 
-CWnd* CWnd::FromHandle(HWND hwnd) {
-    if (!hwnd) return nullptr;
+CWnd* CWnd::FromHandle(HWND hwnd)
+{
+    if (!hwnd)
+        return nullptr;
     return static_cast<CWnd*>(GetPropA(hwnd, kObjectProperty));
 }
 
-void CWnd::Attach(HWND hwnd) {
+void CWnd::Attach(HWND hwnd)
+{
     m_hWnd = hwnd;
     SetPropA(hwnd, kObjectProperty, this);
 }
 
-void CWnd::Detach() {
+void CWnd::Detach()
+{
     if (m_hWnd) {
-        if (GetPropA(m_hWnd, kObjectProperty) == this) RemovePropA(m_hWnd, kObjectProperty);
+        if (GetPropA(m_hWnd, kObjectProperty) == this)
+            RemovePropA(m_hWnd, kObjectProperty);
         m_hWnd = nullptr;
     }
 }
 
-bool CWnd::SubclassDlgItem(int id, HWND parent) {
+bool CWnd::SubclassDlgItem(int id, HWND parent)
+{
     return SubclassWindow(::GetDlgItem(parent, id));
 }
 
-bool CWnd::SubclassWindow(HWND hwnd) {
-    if (!hwnd || m_hWnd || FromHandle(hwnd)) return false;
+bool CWnd::SubclassWindow(HWND hwnd)
+{
+    if (!hwnd || m_hWnd || FromHandle(hwnd))
+        return false;
     Attach(hwnd);
     m_previousProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
@@ -49,13 +58,16 @@ bool CWnd::SubclassWindow(HWND hwnd) {
     return true;
 }
 
-LRESULT CWnd::CallPreviousProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CWnd::CallPreviousProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
     return CallWindowProcA(m_previousProc, m_hWnd, msg, wParam, lParam);
 }
 
-LRESULT CALLBACK CWnd::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK CWnd::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
     CWnd* self = FromHandle(hwnd);
-    if (!self || !self->m_previousProc) return DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (!self || !self->m_previousProc)
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
 
     LRESULT result = 0;
     bool handled = false;
@@ -65,7 +77,8 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
     } catch (...) {
         handled = false;
     }
-    if (!handled) result = self->CallPreviousProc(msg, wParam, lParam);
+    if (!handled)
+        result = self->CallPreviousProc(msg, wParam, lParam);
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->m_previousProc));
         self->m_previousProc = nullptr;
@@ -75,11 +88,18 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
     return result;
 }
 
-bool CWnd::PreTranslateMessage(MSG*) { return false; }
+bool CWnd::PreTranslateMessage(MSG*)
+{
+    return false;
+}
 
-bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*) { return false; }
+bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*)
+{
+    return false;
+}
 
-bool CWnd::RouteToChild(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+bool CWnd::RouteToChild(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
     HWND child = nullptr;
     switch (msg) {
     case WM_COMMAND:
@@ -101,8 +121,10 @@ bool CWnd::RouteToChild(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
     return object && object != this && object->OnChildNotify(msg, wParam, lParam, result);
 }
 
-bool CWnd::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-    if (RouteToChild(msg, wParam, lParam, result)) return true;
+bool CWnd::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    if (RouteToChild(msg, wParam, lParam, result))
+        return true;
     switch (msg) {
     case WM_COMMAND:
         if (OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam))) {
@@ -119,10 +141,17 @@ bool CWnd::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     }
 }
 
-bool CWnd::OnCommand(int, int, HWND) { return false; }
+bool CWnd::OnCommand(int, int, HWND)
+{
+    return false;
+}
 
-bool CWnd::OnNotify(int, NMHDR*, LRESULT*) { return false; }
+bool CWnd::OnNotify(int, NMHDR*, LRESULT*)
+{
+    return false;
+}
 
-bool IsEscapeKeyMessage(const MSG& msg) {
+bool IsEscapeKeyMessage(const MSG& msg)
+{
     return (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) && msg.wParam == VK_ESCAPE;
 }

@@ -38,7 +38,8 @@ public:
 
     // Convenience wrappers over the window handle.
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
-    LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) const {
+    LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
         return ::SendMessageA(m_hWnd, msg, wParam, lParam);
     }
     bool ShowWindow(int how) const { return ::ShowWindow(m_hWnd, how) != FALSE; }

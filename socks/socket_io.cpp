@@ -73,8 +73,8 @@ Wait WaitUntilReady(SocketHandle socket, bool forWrite, const Deadline& deadline
         FD_SET(socket, &ready);
         FD_SET(socket, &failed);
         timeval wait{remainingMs / 1000, (remainingMs % 1000) * 1000};
-        const int count = ::select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr,
-                                   &failed, &wait);
+        const int count =
+            ::select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed, &wait);
         if (count > 0) {
             return Wait::Ready;
         }
@@ -122,8 +122,8 @@ Deadline::Deadline(int timeoutMs)
 
 int Deadline::RemainingMs() const
 {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        end_ - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
         return 0;
     }

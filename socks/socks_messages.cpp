@@ -20,8 +20,14 @@ constexpr std::uint8_t kAddressTypeIpv6 = 0x04;
 
 constexpr std::uint8_t kCommandConnect = 0x01;
 
-std::uint8_t PortHigh(std::uint16_t port) { return static_cast<std::uint8_t>(port >> 8); }
-std::uint8_t PortLow(std::uint16_t port) { return static_cast<std::uint8_t>(port & 0xFF); }
+std::uint8_t PortHigh(std::uint16_t port)
+{
+    return static_cast<std::uint8_t>(port >> 8);
+}
+std::uint8_t PortLow(std::uint16_t port)
+{
+    return static_cast<std::uint8_t>(port & 0xFF);
+}
 
 }  // namespace
 
@@ -67,9 +73,14 @@ bool ParseIpv4(std::string_view text, Ipv4Address& address)
 std::array<std::uint8_t, 9> EncodeSocks4Connect(const Ipv4Endpoint& destination)
 {
     const Ipv4Address& ip = destination.address;
-    return {kSocks4Version, kCommandConnect,
-            PortHigh(destination.port), PortLow(destination.port),
-            ip[0], ip[1], ip[2], ip[3],
+    return {kSocks4Version,
+            kCommandConnect,
+            PortHigh(destination.port),
+            PortLow(destination.port),
+            ip[0],
+            ip[1],
+            ip[2],
+            ip[3],
             0x00};
 }
 
@@ -172,9 +183,16 @@ bool Socks5UserPasswordAccepted(const ReplyHead& reply)
 std::array<std::uint8_t, 10> EncodeSocks5Connect(const Ipv4Endpoint& destination)
 {
     const Ipv4Address& ip = destination.address;
-    return {kSocks5Version, kCommandConnect, 0x00, kAddressTypeIpv4,
-            ip[0], ip[1], ip[2], ip[3],
-            PortHigh(destination.port), PortLow(destination.port)};
+    return {kSocks5Version,
+            kCommandConnect,
+            0x00,
+            kAddressTypeIpv4,
+            ip[0],
+            ip[1],
+            ip[2],
+            ip[3],
+            PortHigh(destination.port),
+            PortLow(destination.port)};
 }
 
 /*

@@ -50,17 +50,18 @@ struct Destinations {
 // opens a socket.
 bool ReadRecord(const ProxyTestInfo* info, int timeoutMs, Destinations& where)
 {
-    return info != nullptr && timeoutMs > 0
-        && FieldEndpoint(info->proxyAddress, info->proxyPort, where.proxy)
-        && FieldEndpoint(info->destAddress, info->destPort, where.target);
+    return info != nullptr && timeoutMs > 0 &&
+           FieldEndpoint(info->proxyAddress, info->proxyPort, where.proxy) &&
+           FieldEndpoint(info->destAddress, info->destPort, where.target);
 }
 
 OwnedSocket ConnectToProxy(int family, int type, int protocol, const Ipv4Endpoint& proxy,
                            const Deadline& deadline)
 {
     OwnedSocket socket(socks::OpenSocket(family, type, protocol));
-    if (!socket.Valid() || !socks::SetNoDelay(socket.Get()) || !socks::SetBlocking(socket.Get(), false)
-        || !socks::ConnectBefore(socket.Get(), proxy.address, proxy.port, deadline)) {
+    if (!socket.Valid() || !socks::SetNoDelay(socket.Get()) ||
+        !socks::SetBlocking(socket.Get(), false) ||
+        !socks::ConnectBefore(socket.Get(), proxy.address, proxy.port, deadline)) {
         return OwnedSocket();
     }
     return socket;
@@ -121,8 +122,7 @@ bool SetProxyTestText(char* field, std::size_t fieldSize, const std::string& tex
     return true;
 }
 
-SocketHandle TestProxy(int family, int type, int protocol, const ProxyTestInfo* info,
-                       int timeoutMs)
+SocketHandle TestProxy(int family, int type, int protocol, const ProxyTestInfo* info, int timeoutMs)
 {
     if (info == nullptr) {
         return kInvalidSocket;
@@ -151,9 +151,9 @@ SocketHandle TestSocks4(int family, int type, int protocol, const ProxyTestInfo*
     }
 
     ReplyHead reply{};
-    if (!Send(socket, socks::EncodeSocks4Connect(where.target), deadline)
-        || !ReadHead(socket, reply, deadline) || !socks::Socks4Granted(reply)
-        || !SkipBytes(socket, socks::kSocks4ReplyRestSize, deadline)) {
+    if (!Send(socket, socks::EncodeSocks4Connect(where.target), deadline) ||
+        !ReadHead(socket, reply, deadline) || !socks::Socks4Granted(reply) ||
+        !SkipBytes(socket, socks::kSocks4ReplyRestSize, deadline)) {
         return kInvalidSocket;
     }
     return HandOver(socket);
@@ -171,8 +171,8 @@ SocketHandle TestSocks5(int family, int type, int protocol, const ProxyTestInfo*
     std::string_view user;
     std::string_view password;
     std::vector<std::uint8_t> login;
-    if (!FieldText(info->userName, user) || !FieldText(info->password, password)
-        || !socks::EncodeSocks5UserPassword(user, password, login)) {
+    if (!FieldText(info->userName, user) || !FieldText(info->password, password) ||
+        !socks::EncodeSocks5UserPassword(user, password, login)) {
         return kInvalidSocket;
     }
 
@@ -183,15 +183,16 @@ SocketHandle TestSocks5(int family, int type, int protocol, const ProxyTestInfo*
     }
 
     ReplyHead reply{};
-    if (!Send(socket, socks::EncodeSocks5Greeting(), deadline) || !ReadHead(socket, reply, deadline)) {
+    if (!Send(socket, socks::EncodeSocks5Greeting(), deadline) ||
+        !ReadHead(socket, reply, deadline)) {
         return kInvalidSocket;
     }
     switch (socks::DecodeSocks5MethodChoice(reply)) {
     case socks::Socks5Method::NoAuthentication:
         break;
     case socks::Socks5Method::UserPassword:
-        if (!socks::SendAll(socket.Get(), login.data(), login.size(), deadline)
-            || !ReadHead(socket, reply, deadline) || !socks::Socks5UserPasswordAccepted(reply)) {
+        if (!socks::SendAll(socket.Get(), login.data(), login.size(), deadline) ||
+            !ReadHead(socket, reply, deadline) || !socks::Socks5UserPasswordAccepted(reply)) {
             return kInvalidSocket;
         }
         break;
@@ -199,9 +200,9 @@ SocketHandle TestSocks5(int family, int type, int protocol, const ProxyTestInfo*
         return kInvalidSocket;
     }
 
-    if (!Send(socket, socks::EncodeSocks5Connect(where.target), deadline)
-        || !ReadHead(socket, reply, deadline) || !socks::Socks5Granted(reply)
-        || !SkipSocks5BoundAddress(socket, deadline)) {
+    if (!Send(socket, socks::EncodeSocks5Connect(where.target), deadline) ||
+        !ReadHead(socket, reply, deadline) || !socks::Socks5Granted(reply) ||
+        !SkipSocks5BoundAddress(socket, deadline)) {
         return kInvalidSocket;
     }
     return HandOver(socket);

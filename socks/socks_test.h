@@ -23,8 +23,8 @@ struct ProxyTestInfo {
     int protocol;           // kProxyProtocolSocks4 or kProxyProtocolSocks5
     char userName[256];     // SOCKS 5 user name/password method only
     char password[256];
-    char destAddress[24];   // IPv4, dotted decimal
-    int destPort;           // host order; the low 16 bits are used
+    char destAddress[24];  // IPv4, dotted decimal
+    int destPort;          // host order; the low 16 bits are used
 };
 
 // Copies `text` and its terminator into a record field and zeroes the rest.

@@ -213,16 +213,15 @@ bool CConfigDb::DeleteApp(const std::string& path)
 
 bool CConfigDb::SaveServer(const ServerRecord& server)
 {
-    return RunStatement(*this, "Update Server Set IP = '" + Literal(server.IP) +
-                                   "',Port = " + std::to_string(server.Port) +
-                                   ",Username = '" + Literal(server.Username) +
-                                   "',Password = '" + Literal(server.Password) +
-                                   "', Type = " + std::to_string(server.Type) +
-                                   "  Where Name = 'SingleServer'");
+    return RunStatement(
+        *this, "Update Server Set IP = '" + Literal(server.IP) +
+                   "',Port = " + std::to_string(server.Port) + ",Username = '" +
+                   Literal(server.Username) + "',Password = '" + Literal(server.Password) +
+                   "', Type = " + std::to_string(server.Type) + "  Where Name = 'SingleServer'");
 }
 
-bool CConfigDb::LoadServer(std::string& ip, int& port, std::string& username,
-                           std::string& password, int& type)
+bool CConfigDb::LoadServer(std::string& ip, int& port, std::string& username, std::string& password,
+                           int& type)
 {
     QueryTable table;
     if (!RunQuery(*this,

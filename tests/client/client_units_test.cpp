@@ -12,7 +12,8 @@
 
 namespace {
 
-TEST(ExplorerParameter, QuotesTheAddressOrRefusesWhatDoesNotFit) {
+TEST(ExplorerParameter, QuotesTheAddressOrRefusesWhatDoesNotFit)
+{
     char buffer[kExplorerParameterSize];
     EXPECT_STREQ(ExplorerParameter("http://host/bbs/index.asp?boardid=7", buffer),
                  "\"http://host/bbs/index.asp?boardid=7\"");
@@ -38,7 +39,8 @@ TEST(ExplorerParameter, QuotesTheAddressOrRefusesWhatDoesNotFit) {
     EXPECT_FALSE(OpenUrlWithExplorer(nullptr));
 }
 
-TEST(MainWindowClass, IsTheDialogClassUnderTheProgramsName) {
+TEST(MainWindowClass, IsTheDialogClassUnderTheProgramsName)
+{
     const HINSTANCE instance = GetModuleHandleA(nullptr);
     ASSERT_TRUE(RegisterMainWindowClass(instance));
     WNDCLASSA dialogClass = {};

@@ -15,7 +15,10 @@ namespace {
 
 const char kScratchKey[] = "Software\\KestrelTest\\RegistryKey";
 
-void DeleteCounterKey() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kChangeCounterKey); }
+void DeleteCounterKey()
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kChangeCounterKey);
+}
 
 // The stored value as raw type and bytes, independent of the code under test.
 struct StoredValue {
@@ -25,7 +28,8 @@ struct StoredValue {
     std::uint32_t number = 0;
 };
 
-StoredValue ReadCounter() {
+StoredValue ReadCounter()
+{
     StoredValue stored;
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kChangeCounterKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -39,17 +43,20 @@ StoredValue ReadCounter() {
     return stored;
 }
 
-void StoreCounter(DWORD type, const void* data, DWORD size) {
+void StoreCounter(DWORD type, const void* data, DWORD size)
+{
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kChangeCounterKey, 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, kChangeCounterValue, 0, type, static_cast<const BYTE*>(data), size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(key, kChangeCounterValue, 0, type, static_cast<const BYTE*>(data), size),
+        ERROR_SUCCESS);
     RegCloseKey(key);
 }
 
-TEST(ChangeCounter, CreatedAtOneThenCountsUpAndWraps) {
+TEST(ChangeCounter, CreatedAtOneThenCountsUpAndWraps)
+{
     DeleteCounterKey();
     NotifyConfigChanged();
     StoredValue first = ReadCounter();
@@ -70,7 +77,8 @@ TEST(ChangeCounter, CreatedAtOneThenCountsUpAndWraps) {
     EXPECT_EQ(wrapped.type, static_cast<DWORD>(REG_DWORD));
 }
 
-TEST(ChangeCounter, AValueThatIsNoFourByteNumberCountsAsZero) {
+TEST(ChangeCounter, AValueThatIsNoFourByteNumberCountsAsZero)
+{
     const char text[] = "41";
     const std::uint16_t shortNumber = 0x0707;
     const std::uint64_t longNumber = 0x0000000500000005ull;
@@ -93,7 +101,8 @@ TEST(ChangeCounter, AValueThatIsNoFourByteNumberCountsAsZero) {
     }
 }
 
-TEST(RegistryKey, RefusesWorkWithoutAnOpenKeyOrName) {
+TEST(RegistryKey, RefusesWorkWithoutAnOpenKeyOrName)
+{
     CRegistryKey key;
     std::uint32_t value = 17;
     EXPECT_EQ(key.Close(), 0);

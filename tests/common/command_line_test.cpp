@@ -5,7 +5,8 @@
 
 namespace {
 
-TEST(CommandLine, ArgumentsStartAfterTheProgramName) {
+TEST(CommandLine, ArgumentsStartAfterTheProgramName)
+{
     EXPECT_STREQ(CommandLineArguments("Kestrel.exe -exit"), "-exit");
     EXPECT_STREQ(CommandLineArguments("\"C:\\Program Files\\K\\Kestrel.exe\"  -exit x"), "-exit x");
     EXPECT_STREQ(CommandLineArguments("\"C:\\K\\Kestrel.exe\"-exit"), "-exit");
@@ -15,7 +16,8 @@ TEST(CommandLine, ArgumentsStartAfterTheProgramName) {
     EXPECT_EQ(CommandLineArguments(nullptr), nullptr);
 }
 
-TEST(CommandLine, ExitRequestIsACaseSensitiveSubstringOfTheArguments) {
+TEST(CommandLine, ExitRequestIsACaseSensitiveSubstringOfTheArguments)
+{
     EXPECT_TRUE(HasExitRequest("Kestrel.exe -exit"));
     EXPECT_TRUE(HasExitRequest("Kestrel.exe /x --exit-now"));
     EXPECT_FALSE(HasExitRequest("Kestrel.exe -EXIT"));

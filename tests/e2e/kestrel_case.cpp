@@ -38,9 +38,9 @@ std::string WindowsPathFromEnvironment(const char* name)
 fs::path FsPath(const std::string& ansi)
 {
     const int length = static_cast<int>(ansi.size());
-    std::wstring wide(static_cast<std::size_t>(
-                          MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0)),
-                      L'\0');
+    std::wstring wide(
+        static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0)),
+        L'\0');
     MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, &wide[0], static_cast<int>(wide.size()));
     return fs::path(wide);
 }
@@ -85,8 +85,8 @@ std::string KestrelCase::MakeProgramFolder(const std::string& utf8Name)
 e2e::Process& KestrelCase::Start(const std::string& folder, const std::string& args,
                                  const std::string& currentDir)
 {
-    m_processes.push_back(std::make_unique<e2e::Process>(
-        folder + "\\Kestrel.exe", args, currentDir.empty() ? folder : currentDir));
+    m_processes.push_back(std::make_unique<e2e::Process>(folder + "\\Kestrel.exe", args,
+                                                         currentDir.empty() ? folder : currentDir));
     EXPECT_TRUE(m_processes.back()->Started()) << folder << " " << args;
     return *m_processes.back();
 }
@@ -131,8 +131,8 @@ bool ReadDatabase(const std::string& ansiPath, std::vector<std::string>& tables,
                   std::vector<std::string>& serverRows)
 {
     sqlite3* raw = nullptr;
-    const int opened = sqlite3_open_v2(e2e::Utf8FromAnsi(ansiPath).c_str(), &raw,
-                                       SQLITE_OPEN_READONLY, nullptr);
+    const int opened =
+        sqlite3_open_v2(e2e::Utf8FromAnsi(ansiPath).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
     std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, &sqlite3_close);
     if (opened != SQLITE_OK)
         return false;
@@ -141,7 +141,7 @@ bool ReadDatabase(const std::string& ansiPath, std::vector<std::string>& tables,
         if (sqlite3_prepare_v2(db.get(), sql, -1, &raw_statement, nullptr) != SQLITE_OK)
             return false;
         std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw_statement,
-                                                                         &sqlite3_finalize);
+                                                                        &sqlite3_finalize);
         int step;
         while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
             const unsigned char* text = sqlite3_column_text(statement.get(), 0);
@@ -150,7 +150,8 @@ bool ReadDatabase(const std::string& ansiPath, std::vector<std::string>& tables,
         return step == SQLITE_DONE;
     };
     return column("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", tables) &&
-           column("SELECT Name || '|' || IP || '|' || Port || '|' || Username || '|' || "
-                  "Password || '|' || Type FROM Server",
-                  serverRows);
+           column(
+               "SELECT Name || '|' || IP || '|' || Port || '|' || Username || '|' || "
+               "Password || '|' || Type FROM Server",
+               serverRows);
 }

@@ -19,8 +19,7 @@ const DWORD kQuickEndMs = 5000;
 
 // The page each tab shows, in tab order; each page's window id is its
 // template id.
-const int kTabPages[] = {IDD_HOME_PAGE, IDD_STATUS_PAGE, IDD_PROGRAM_LIST_PAGE,
-                         IDD_SERVER_PAGE};
+const int kTabPages[] = {IDD_HOME_PAGE, IDD_STATUS_PAGE, IDD_PROGRAM_LIST_PAGE, IDD_SERVER_PAGE};
 
 // "Top menu/command id item text" for each item of the menu bar, UTF-8.
 std::vector<std::string> DescribeMenu(HMENU bar)

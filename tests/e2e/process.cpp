@@ -5,8 +5,7 @@
 
 namespace e2e {
 
-Process::Process(const std::string& program, const std::string& args,
-                 const std::string& currentDir)
+Process::Process(const std::string& program, const std::string& args, const std::string& currentDir)
 {
     m_job.Reset(CreateJobObjectA(nullptr, nullptr));
     if (!m_job)

@@ -4,8 +4,8 @@
 namespace e2e {
 
 RemoteBuffer::RemoteBuffer(DWORD processId, std::size_t size)
-    : m_process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
-                            processId)),
+    : m_process(
+          OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId)),
       m_size(size)
 {
     if (m_process)
@@ -23,8 +23,7 @@ bool RemoteBuffer::Write(std::size_t offset, const void* data, std::size_t size)
 {
     SIZE_T written = 0;
     return Valid() && offset + size <= m_size &&
-           WriteProcessMemory(m_process.Get(), At(offset), data, size, &written) &&
-           written == size;
+           WriteProcessMemory(m_process.Get(), At(offset), data, size, &written) && written == size;
 }
 
 bool RemoteBuffer::Read(std::size_t offset, void* data, std::size_t size) const

@@ -23,15 +23,14 @@ bool SaveWindowShot(HWND window, const std::string& bmpPath)
         void operator()(HDC dc) const { ReleaseDC(nullptr, dc); }
     };
     std::unique_ptr<HDC__, ScreenDcReleaser> screen(GetDC(nullptr));
-    std::unique_ptr<HDC__, decltype(&DeleteDC)> memory(CreateCompatibleDC(screen.get()),
-                                                       &DeleteDC);
+    std::unique_ptr<HDC__, decltype(&DeleteDC)> memory(CreateCompatibleDC(screen.get()), &DeleteDC);
     std::unique_ptr<HBITMAP__, decltype(&DeleteObject)> bitmap(
         CreateCompatibleBitmap(screen.get(), width, height), &DeleteObject);
     if (!screen || !memory || !bitmap)
         return false;
     HGDIOBJ previous = SelectObject(memory.get(), bitmap.get());
-    const bool copied = BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left,
-                               rect.top, SRCCOPY) != FALSE;
+    const bool copied = BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top,
+                               SRCCOPY) != FALSE;
     SelectObject(memory.get(), previous);
 
     BITMAPINFOHEADER header = {};
@@ -43,9 +42,9 @@ bool SaveWindowShot(HWND window, const std::string& bmpPath)
     header.biCompression = BI_RGB;
     const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     std::vector<unsigned char> pixels(static_cast<std::size_t>(stride) * height);
-    if (!copied || GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(height),
-                             pixels.data(), reinterpret_cast<BITMAPINFO*>(&header),
-                             DIB_RGB_COLORS) != height)
+    if (!copied ||
+        GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(height), pixels.data(),
+                  reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS) != height)
         return false;
 
     BITMAPFILEHEADER file = {};

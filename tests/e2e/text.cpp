@@ -12,16 +12,16 @@ std::string Convert(const std::string& text, UINT from, UINT to)
     if (text.empty())
         return text;
     const int length = static_cast<int>(text.size());
-    std::wstring wide(static_cast<std::size_t>(
-                          MultiByteToWideChar(from, 0, text.data(), length, nullptr, 0)),
-                      L'\0');
+    std::wstring wide(
+        static_cast<std::size_t>(MultiByteToWideChar(from, 0, text.data(), length, nullptr, 0)),
+        L'\0');
     MultiByteToWideChar(from, 0, text.data(), length, &wide[0], static_cast<int>(wide.size()));
     const int wideLength = static_cast<int>(wide.size());
-    std::string result(static_cast<std::size_t>(WideCharToMultiByte(
-                           to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr)),
+    std::string result(static_cast<std::size_t>(WideCharToMultiByte(to, 0, wide.data(), wideLength,
+                                                                    nullptr, 0, nullptr, nullptr)),
                        '\0');
-    WideCharToMultiByte(to, 0, wide.data(), wideLength, &result[0],
-                        static_cast<int>(result.size()), nullptr, nullptr);
+    WideCharToMultiByte(to, 0, wide.data(), wideLength, &result[0], static_cast<int>(result.size()),
+                        nullptr, nullptr);
     return result;
 }
 

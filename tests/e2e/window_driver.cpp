@@ -142,8 +142,8 @@ bool PostCommand(HWND window, WORD id)
 bool SendMessageWaiting(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;
-    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kReplyMs,
-                               &result) != 0;
+    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kReplyMs, &result) !=
+           0;
 }
 
 bool BringToFront(HWND window)

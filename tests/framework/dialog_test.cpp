@@ -34,7 +34,8 @@ public:
     std::vector<std::pair<int, int>> commands;
     std::vector<UINT> notifications;
 
-    bool PreTranslateMessage(MSG* msg) override {
+    bool PreTranslateMessage(MSG* msg) override
+    {
         switch (onPreTranslate ? onPreTranslate(*msg) : PreTranslate::DialogKeys) {
         case PreTranslate::Consume:
             return true;
@@ -47,18 +48,22 @@ public:
     }
 
 protected:
-    bool OnInitDialog() override {
+    bool OnInitDialog() override
+    {
         CDialog::OnInitDialog();
-        if (onInit) onInit(*this);
+        if (onInit)
+            onInit(*this);
         return true;
     }
-    void DoDataExchange(CDataExchange& dx) override {
+    void DoDataExchange(CDataExchange& dx) override
+    {
         if (dx.IsSaving() && failValidation) {
             dx.PrepareControl(IDC_TEST_BUTTON);
             dx.Fail();
         }
     }
-    bool OnCommand(int id, int code, HWND control) override {
+    bool OnCommand(int id, int code, HWND control) override
+    {
         commands.emplace_back(id, code);
         if (id == IDC_TEST_BUTTON && onButton) {
             onButton();
@@ -66,7 +71,8 @@ protected:
         }
         return CDialog::OnCommand(id, code, control);
     }
-    bool OnNotify(int, NMHDR* header, LRESULT* result) override {
+    bool OnNotify(int, NMHDR* header, LRESULT* result) override
+    {
         notifications.push_back(header->code);
         *result = 0;
         return true;
@@ -76,17 +82,23 @@ protected:
 // A control with an object of its own, recording what reaches it.
 class RecordingControl : public CWnd {
 public:
-    explicit RecordingControl(Log* log = nullptr, const char* name = "") : m_log(log), m_name(name) {}
+    explicit RecordingControl(Log* log = nullptr, const char* name = "") : m_log(log), m_name(name)
+    {
+    }
     bool handleNotifications = false;
     std::vector<UINT> childNotifications;
 
-    bool PreTranslateMessage(MSG* msg) override {
-        if (m_log && msg->message == WM_KEYDOWN) m_log->push_back(m_name);
+    bool PreTranslateMessage(MSG* msg) override
+    {
+        if (m_log && msg->message == WM_KEYDOWN)
+            m_log->push_back(m_name);
         return false;
     }
-    bool OnChildNotify(UINT msg, WPARAM, LPARAM, LRESULT* result) override {
+    bool OnChildNotify(UINT msg, WPARAM, LPARAM, LRESULT* result) override
+    {
         childNotifications.push_back(msg);
-        if (!handleNotifications) return false;
+        if (!handleNotifications)
+            return false;
         *result = 0;
         return true;
     }
@@ -96,9 +108,13 @@ private:
     std::string m_name;
 };
 
-void PostCommand(HWND dialog, int id) { PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+void PostCommand(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+}
 
-TEST(ModalRun, EndsWithTheCodeOfHowItWasEnded) {
+TEST(ModalRun, EndsWithTheCodeOfHowItWasEnded)
+{
     {
         TestDialog dialog;
         bool shown = true;
@@ -108,7 +124,8 @@ TEST(ModalRun, EndsWithTheCodeOfHowItWasEnded) {
         };
         EXPECT_EQ(dialog.DoModal(), 7);
         EXPECT_FALSE(shown);
-        EXPECT_EQ(dialog.GetSafeHwnd(), nullptr) << "the window is destroyed and the object detached";
+        EXPECT_EQ(dialog.GetSafeHwnd(), nullptr)
+            << "the window is destroyed and the object detached";
     }
     {
         TestDialog dialog;
@@ -140,7 +157,8 @@ TEST(ModalRun, EndsWithTheCodeOfHowItWasEnded) {
     EXPECT_EQ(TestDialog(IDD_TEST_MISSING).DoModal(), -1);
 }
 
-TEST(ModalRun, QuitRequestEndsTheRunAndIsPassedOn) {
+TEST(ModalRun, QuitRequestEndsTheRunAndIsPassedOn)
+{
     TestDialog dialog;
     dialog.onInit = [](TestDialog&) { PostQuitMessage(3); };
     EXPECT_EQ(dialog.DoModal(), -1);
@@ -149,7 +167,8 @@ TEST(ModalRun, QuitRequestEndsTheRunAndIsPassedOn) {
     EXPECT_EQ(msg.wParam, 3u);
 }
 
-TEST(ModalRun, NestedRunDisablesItsOwnerUntilItEnds) {
+TEST(ModalRun, NestedRunDisablesItsOwnerUntilItEnds)
+{
     TestDialog outer;
     bool ownerEnabledDuringNested = true;
     INT_PTR nestedCode = 0;
@@ -176,14 +195,16 @@ struct EscapeRun {
     INT_PTR code = 0;
 };
 
-EscapeRun PressEscapeOnPage(PreTranslate page, PreTranslate outer) {
+EscapeRun PressEscapeOnPage(PreTranslate page, PreTranslate outer)
+{
     EscapeRun run;
     TestDialog dialog;
     TestDialog pageDialog(IDD_TEST_PAGE);
     RecordingControl edit(&run.log, "edit");
     auto record = [&run](const char* name, PreTranslate answer) {
         return [&run, name, answer](const MSG& msg) {
-            if (msg.message != WM_KEYDOWN) return PreTranslate::DialogKeys;
+            if (msg.message != WM_KEYDOWN)
+                return PreTranslate::DialogKeys;
             run.log.push_back(name);
             return answer;
         };
@@ -201,7 +222,8 @@ EscapeRun PressEscapeOnPage(PreTranslate page, PreTranslate outer) {
     return run;
 }
 
-TEST(PreTranslation, WalksFromTheTargetUpToTheDialogBeforeDialogKeys) {
+TEST(PreTranslation, WalksFromTheTargetUpToTheDialogBeforeDialogKeys)
+{
     // Nobody consumes it: the dialog's key processing turns Escape into Cancel.
     EscapeRun passed = PressEscapeOnPage(PreTranslate::PassOn, PreTranslate::DialogKeys);
     EXPECT_EQ(passed.log, (Log{"edit", "page", "dialog"}));
@@ -223,7 +245,8 @@ TEST(PreTranslation, WalksFromTheTargetUpToTheDialogBeforeDialogKeys) {
     EXPECT_EQ(pageKeys.code, 42);
 }
 
-TEST(Dispatch, CommandsAndNotificationsGoToTheControlObjectFirst) {
+TEST(Dispatch, CommandsAndNotificationsGoToTheControlObjectFirst)
+{
     TestDialog dialog;
     RecordingControl tab;
     RecordingControl button;
@@ -252,13 +275,15 @@ TEST(Dispatch, CommandsAndNotificationsGoToTheControlObjectFirst) {
     // The edit control's own notifications come too; only one click reached the dialog.
     std::vector<std::pair<int, int>> buttonCommands;
     for (const auto& command : dialog.commands)
-        if (command.first == IDC_TEST_BUTTON) buttonCommands.push_back(command);
+        if (command.first == IDC_TEST_BUTTON)
+            buttonCommands.push_back(command);
     EXPECT_EQ(buttonCommands,
               (std::vector<std::pair<int, int>>{{IDC_TEST_BUTTON, static_cast<int>(BN_CLICKED)}}));
     EXPECT_EQ(tab.GetSafeHwnd(), nullptr) << "controls detach when their window goes";
 }
 
-TEST(Dispatch, ExceptionInAHandlerStopsAtTheWindowBorder) {
+TEST(Dispatch, ExceptionInAHandlerStopsAtTheWindowBorder)
+{
     TestDialog dialog;
     int clicks = 0;
     dialog.onInit = [](TestDialog& d) {
@@ -266,7 +291,8 @@ TEST(Dispatch, ExceptionInAHandlerStopsAtTheWindowBorder) {
         PostCommand(d.GetSafeHwnd(), IDC_TEST_BUTTON);
     };
     dialog.onButton = [&] {
-        if (++clicks == 1) throw std::runtime_error("handler failed");
+        if (++clicks == 1)
+            throw std::runtime_error("handler failed");
         dialog.EndDialog(9);
     };
     EXPECT_EQ(dialog.DoModal(), 9);
@@ -279,13 +305,15 @@ public:
 
 protected:
     bool InitInstance() override { return init(); }
-    int ExitInstance() override {
+    int ExitInstance() override
+    {
         exited = true;
         return CWinApp::ExitInstance();
     }
 };
 
-TEST(Application, ShutDownRunsOnEveryPath) {
+TEST(Application, ShutDownRunsOnEveryPath)
+{
     TestApp failing;
     failing.init = [] { return false; };
     EXPECT_EQ(failing.Main(GetModuleHandleA(nullptr), SW_SHOW), 0);

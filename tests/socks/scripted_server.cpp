@@ -52,8 +52,8 @@ int ReadSome(SocketHandle socket, std::uint8_t* buffer, std::size_t size)
 
 bool SendBytes(SocketHandle socket, const std::uint8_t* data, std::size_t size)
 {
-    return ::send(socket, reinterpret_cast<const char*>(data), static_cast<int>(size), kSendFlags)
-        == static_cast<int>(size);
+    return ::send(socket, reinterpret_cast<const char*>(data), static_cast<int>(size),
+                  kSendFlags) == static_cast<int>(size);
 }
 
 ScriptStep Step(ScriptStep::Kind kind)
@@ -104,10 +104,10 @@ ScriptedServer::ScriptedServer(std::vector<ScriptStep> script)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     socklen_t length = sizeof address;
-    if (!listener_.Valid()
-        || ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::listen(listener_.Get(), 4) != 0
-        || ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (!listener_.Valid() ||
+        ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_.Get(), 4) != 0 ||
+        ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         throw std::runtime_error("scripted server cannot listen on loopback");
     }
     port_ = ntohs(address.sin_port);
@@ -158,7 +158,8 @@ void ScriptedServer::Play(SocketHandle client)
         switch (step.kind) {
         case ScriptStep::Kind::Receive:
             for (std::size_t left = step.count; left > 0;) {
-                const int count = ReadSome(client, buffer, left < sizeof buffer ? left : sizeof buffer);
+                const int count =
+                    ReadSome(client, buffer, left < sizeof buffer ? left : sizeof buffer);
                 if (count <= 0) {
                     return;
                 }

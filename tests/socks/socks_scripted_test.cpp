@@ -106,9 +106,11 @@ TEST(Socks4Handshake, SendsTheRequestWithoutTheUserNameAndTakesAnyReplyTail)
 
 TEST(Socks4Handshake, FailsOnAnyOtherReply)
 {
-    for (const Bytes& reply : {Bytes{0x00, 0x5B, 0, 0, 0, 0, 0, 0}, Bytes{0x00, 0x5C, 0, 0, 0, 0, 0, 0},
-                               Bytes{0x04, 0x5A, 0, 0, 0, 0, 0, 0}, Bytes{0x05, 0xFF}}) {
-        const Outcome outcome = PlayAgainst({Receive(9), Reply(reply)}, Record(kProxyProtocolSocks4));
+    for (const Bytes& reply :
+         {Bytes{0x00, 0x5B, 0, 0, 0, 0, 0, 0}, Bytes{0x00, 0x5C, 0, 0, 0, 0, 0, 0},
+          Bytes{0x04, 0x5A, 0, 0, 0, 0, 0, 0}, Bytes{0x05, 0xFF}}) {
+        const Outcome outcome =
+            PlayAgainst({Receive(9), Reply(reply)}, Record(kProxyProtocolSocks4));
         EXPECT_FALSE(outcome.succeeded) << int(reply[0]) << ' ' << int(reply[1]);
         EXPECT_EQ(kSocks4Request, outcome.received);
     }
@@ -116,18 +118,19 @@ TEST(Socks4Handshake, FailsOnAnyOtherReply)
 
 TEST(Socks5Handshake, NoAuthenticationChosenSendsNoCredentials)
 {
-    const Outcome outcome = PlayAgainst({Receive(4), Reply({0x05, 0x00}), Receive(10), Reply(kGranted)},
-                                        Record(kProxyProtocolSocks5, "user", "secret"));
+    const Outcome outcome =
+        PlayAgainst({Receive(4), Reply({0x05, 0x00}), Receive(10), Reply(kGranted)},
+                    Record(kProxyProtocolSocks5, "user", "secret"));
     EXPECT_TRUE(outcome.succeeded);
     EXPECT_EQ(Concat({kGreeting, kConnect}), outcome.received);
 }
 
 TEST(Socks5Handshake, UnusableMethodChoiceFailsWithoutSubNegotiation)
 {
-    for (const Bytes& choice :
-         {Bytes{0x05, 0xFF}, Bytes{0x05, 0x01}, Bytes{0x05, 0x03}, Bytes{0x04, 0x00}, Bytes{0x00, 0x5A}}) {
-        const Outcome outcome =
-            PlayAgainst({Receive(4), Reply(choice)}, Record(kProxyProtocolSocks5, "user", "secret"));
+    for (const Bytes& choice : {Bytes{0x05, 0xFF}, Bytes{0x05, 0x01}, Bytes{0x05, 0x03},
+                                Bytes{0x04, 0x00}, Bytes{0x00, 0x5A}}) {
+        const Outcome outcome = PlayAgainst({Receive(4), Reply(choice)},
+                                            Record(kProxyProtocolSocks5, "user", "secret"));
         EXPECT_FALSE(outcome.succeeded) << int(choice[0]) << ' ' << int(choice[1]);
         EXPECT_EQ(kGreeting, outcome.received);
     }
@@ -160,20 +163,21 @@ TEST(Socks5Handshake, RefusedLoginFailsWithoutConnect)
 
 TEST(Socks5Handshake, EmptyCredentialsAreSentAsZeroLengths)
 {
-    const Outcome outcome = PlayAgainst(
-        {Receive(4), Reply({0x05, 0x02}), Receive(3), Reply({0x01, 0x00}), Receive(10), Reply(kGranted)},
-        Record(kProxyProtocolSocks5));
+    const Outcome outcome = PlayAgainst({Receive(4), Reply({0x05, 0x02}), Receive(3),
+                                         Reply({0x01, 0x00}), Receive(10), Reply(kGranted)},
+                                        Record(kProxyProtocolSocks5));
     EXPECT_TRUE(outcome.succeeded);
     EXPECT_EQ(Concat({kGreeting, {0x01, 0x00, 0x00}, kConnect}), outcome.received);
 }
 
 TEST(Socks5Handshake, RefusedConnectFails)
 {
-    for (const Bytes& reply :
-         {Bytes{0x05, 0x05, 0x00, 0x01, 0, 0, 0, 0, 0, 0}, Bytes{0x05, 0x01, 0x00, 0x01, 0, 0, 0, 0, 0, 0},
-          Bytes{0x04, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0}}) {
-        const Outcome outcome = PlayAgainst({Receive(4), Reply({0x05, 0x00}), Receive(10), Reply(reply)},
-                                            Record(kProxyProtocolSocks5));
+    for (const Bytes& reply : {Bytes{0x05, 0x05, 0x00, 0x01, 0, 0, 0, 0, 0, 0},
+                               Bytes{0x05, 0x01, 0x00, 0x01, 0, 0, 0, 0, 0, 0},
+                               Bytes{0x04, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0}}) {
+        const Outcome outcome =
+            PlayAgainst({Receive(4), Reply({0x05, 0x00}), Receive(10), Reply(reply)},
+                        Record(kProxyProtocolSocks5));
         EXPECT_FALSE(outcome.succeeded) << int(reply[0]) << ' ' << int(reply[1]);
         EXPECT_EQ(Concat({kGreeting, kConnect}), outcome.received);
     }
@@ -181,9 +185,9 @@ TEST(Socks5Handshake, RefusedConnectFails)
 
 TEST(Socks5Handshake, GrantWithAnUnknownAddressTypeFails)
 {
-    const Outcome outcome = PlayAgainst(
-        {Receive(4), Reply({0x05, 0x00}), Receive(10), Reply({0x05, 0x00, 0x00, 0x05, 0, 0, 0, 0, 0, 0})},
-        Record(kProxyProtocolSocks5));
+    const Outcome outcome = PlayAgainst({Receive(4), Reply({0x05, 0x00}), Receive(10),
+                                         Reply({0x05, 0x00, 0x00, 0x05, 0, 0, 0, 0, 0, 0})},
+                                        Record(kProxyProtocolSocks5));
     EXPECT_FALSE(outcome.succeeded);
 }
 
@@ -213,9 +217,10 @@ TEST(Socks5Handshake, CredentialsThatCannotBeCarriedFailBeforeConnecting)
 
     for (const ProxyTestInfo& info : {overlongUser, unterminatedUser, unterminatedPassword}) {
         // The server would take the credentials if they were ever sent.
-        const Outcome outcome = PlayAgainst({Receive(4), Reply({0x05, 0x02}), Receive(3 + 255 + 255),
-                                             Reply({0x01, 0x00}), Receive(10), Reply(kGranted)},
-                                            info);
+        const Outcome outcome =
+            PlayAgainst({Receive(4), Reply({0x05, 0x02}), Receive(3 + 255 + 255),
+                         Reply({0x01, 0x00}), Receive(10), Reply(kGranted)},
+                        info);
         EXPECT_FALSE(outcome.succeeded);
         EXPECT_FALSE(outcome.connected);
         EXPECT_TRUE(outcome.received.empty());
@@ -233,12 +238,16 @@ TEST(HandedOverSocket, IsConnectedBlockingAndWithoutNagle)
         std::vector<ScriptStep> handshake;
     } cases[] = {
         {kProxyProtocolSocks4, kSocks4Request, {Receive(9), Reply({0x00, 0x5A, 0, 0, 0, 0, 0, 0})}},
-        {kProxyProtocolSocks5, socks5Request, {Receive(4), Reply({0x05, 0x00}), Receive(10), Reply(kGranted)}},
+        {kProxyProtocolSocks5,
+         socks5Request,
+         {Receive(4), Reply({0x05, 0x00}), Receive(10), Reply(kGranted)}},
         // Bound addresses of the other two types: IPv6 and a domain name.
-        {kProxyProtocolSocks5, socks5Request,
+        {kProxyProtocolSocks5,
+         socks5Request,
          {Receive(4), Reply({0x05, 0x00}), Receive(10),
           Reply(Concat({{0x05, 0x00, 0x00, 0x04}, Bytes(16, 0xFE), {0x1F, 0x90}}))}},
-        {kProxyProtocolSocks5, socks5Request,
+        {kProxyProtocolSocks5,
+         socks5Request,
          {Receive(4), Reply({0x05, 0x00}), Receive(10),
           Reply(Concat({{0x05, 0x00, 0x00, 0x03, 9}, Text("localhost"), {0x1F, 0x90}}))}},
     };
@@ -274,8 +283,9 @@ TEST(SlowServer, RepliesSplitIntoSingleBytesAreGathered)
     EXPECT_TRUE(socks5.succeeded);
     EXPECT_EQ(Concat({kGreeting, login, kConnect}), socks5.received);
 
-    const Outcome socks4 = PlayAgainst({Receive(9), ReplyBytewise({0x00, 0x5A, 0, 80, 127, 0, 0, 1}, 15)},
-                                       Record(kProxyProtocolSocks4));
+    const Outcome socks4 =
+        PlayAgainst({Receive(9), ReplyBytewise({0x00, 0x5A, 0, 80, 127, 0, 0, 1}, 15)},
+                    Record(kProxyProtocolSocks4));
     EXPECT_TRUE(socks4.succeeded);
 }
 
@@ -289,7 +299,8 @@ TEST(SlowServer, SilenceFailsWithinTheTimeout)
         {Receive(4), Reply({0x05, 0x00}), Receive(10), Reply({0x05, 0x00})},  // no bound address
     };
     for (std::size_t i = 0; i < scripts.size(); ++i) {
-        const Outcome outcome = PlayAgainst(scripts[i], Record(kProxyProtocolSocks5), kShortTimeoutMs);
+        const Outcome outcome =
+            PlayAgainst(scripts[i], Record(kProxyProtocolSocks5), kShortTimeoutMs);
         EXPECT_FALSE(outcome.succeeded) << "script " << i;
     }
     const Outcome socks4 =
@@ -301,9 +312,9 @@ TEST(SlowServer, TheTimeoutCoversTheWholeExchange)
 {
     // Every byte comes well within the time-out, and so does each reply,
     // but the whole exchange takes longer than it.
-    const Outcome outcome =
-        PlayAgainst({Receive(4), ReplyBytewise({0x05, 0x00}, 40), Receive(10), ReplyBytewise(kGranted, 40)},
-                    Record(kProxyProtocolSocks5), kShortTimeoutMs);
+    const Outcome outcome = PlayAgainst(
+        {Receive(4), ReplyBytewise({0x05, 0x00}, 40), Receive(10), ReplyBytewise(kGranted, 40)},
+        Record(kProxyProtocolSocks5), kShortTimeoutMs);
     EXPECT_FALSE(outcome.succeeded);
 }
 
@@ -316,16 +327,19 @@ TEST(EarlyClose, APeerThatClosesBeforeTheWholeReplyFails)
         {Receive(4), Reply({0x05}), Hangup()},
         {Receive(4), Reply({0x05, 0x02}), Receive(login.size()), Reply({0x01}), Hangup()},
         {Receive(4), Reply({0x05, 0x00}), Receive(10), Reply({0x05}), Hangup()},
-        {Receive(4), Reply({0x05, 0x00}), Receive(10), Reply({0x05, 0x00, 0x00, 0x01, 0x7F, 0x00}), Hangup()},
+        {Receive(4), Reply({0x05, 0x00}), Receive(10), Reply({0x05, 0x00, 0x00, 0x01, 0x7F, 0x00}),
+         Hangup()},
     };
     for (std::size_t i = 0; i < socks5.size(); ++i) {
-        EXPECT_FALSE(PlayAgainst(socks5[i], Record(kProxyProtocolSocks5, "user", "secret")).succeeded)
+        EXPECT_FALSE(
+            PlayAgainst(socks5[i], Record(kProxyProtocolSocks5, "user", "secret")).succeeded)
             << "script " << i;
     }
-    EXPECT_FALSE(PlayAgainst({Receive(9), Reply({0x00}), Hangup()}, Record(kProxyProtocolSocks4)).succeeded);
     EXPECT_FALSE(
-        PlayAgainst({Receive(9), Reply({0x00, 0x5A, 0x00, 0x50}), Hangup()}, Record(kProxyProtocolSocks4))
-            .succeeded);
+        PlayAgainst({Receive(9), Reply({0x00}), Hangup()}, Record(kProxyProtocolSocks4)).succeeded);
+    EXPECT_FALSE(PlayAgainst({Receive(9), Reply({0x00, 0x5A, 0x00, 0x50}), Hangup()},
+                             Record(kProxyProtocolSocks4))
+                     .succeeded);
 }
 
 TEST(ProxyTestRecordCheck, UnusableRecordsFailWithoutConnecting)

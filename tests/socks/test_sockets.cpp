@@ -25,15 +25,16 @@ bool NoDelayEnabled(socks::SocketHandle socket)
 {
     int value = 0;
     socklen_t length = sizeof value;
-    return ::getsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&value), &length) == 0
-        && value != 0;
+    return ::getsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&value),
+                        &length) == 0 &&
+           value != 0;
 }
 
 bool SendThenReceive(socks::SocketHandle socket, const std::vector<std::uint8_t>& out,
                      std::size_t count, std::vector<std::uint8_t>& in)
 {
-    if (::send(socket, reinterpret_cast<const char*>(out.data()), static_cast<int>(out.size()), 0)
-        != static_cast<int>(out.size())) {
+    if (::send(socket, reinterpret_cast<const char*>(out.data()), static_cast<int>(out.size()),
+               0) != static_cast<int>(out.size())) {
         return false;
     }
     in.assign(count, 0);
@@ -56,9 +57,9 @@ std::uint16_t UnusedLoopbackPort()
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (!probe.Valid()
-        || ::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (!probe.Valid() ||
+        ::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return 0;
     }
     return ntohs(address.sin_port);

@@ -35,8 +35,9 @@ TEST(AnsiToUtf8Test, UndecodableTextIsKept)
 {
     {
         GbkCodePage gbk;
-        ASSERT_TRUE(gbk.Active()) << "no zh_CN.GBK locale on this machine (scripts/setup provides it)";
-        EXPECT_EQ(Converted("ab\xd6"), "ab\xd6");       // cut-off character
+        ASSERT_TRUE(gbk.Active())
+            << "no zh_CN.GBK locale on this machine (scripts/setup provides it)";
+        EXPECT_EQ(Converted("ab\xd6"), "ab\xd6");  // cut-off character
         EXPECT_EQ(Converted("\xd6\xd0\xff"), "\xd6\xd0\xff");
     }
     ASSERT_NE(std::setlocale(LC_CTYPE, "C"), nullptr);

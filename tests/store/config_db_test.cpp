@@ -121,10 +121,11 @@ TEST_F(ConfigDbTest, ValuesWrittenByOthersReadSafely)
 {
     ASSERT_TRUE(m_db.InitDatabase());
     RawDb raw(m_path);
-    ASSERT_TRUE(raw.Exec("UPDATE Server SET IP = NULL, Port = NULL, Username = NULL, "
-                         "Password = NULL, Type = NULL;"
-                         "INSERT INTO Setting VALUES ('Enable', NULL);"
-                         "INSERT INTO App VALUES (NULL)"));
+    ASSERT_TRUE(
+        raw.Exec("UPDATE Server SET IP = NULL, Port = NULL, Username = NULL, "
+                 "Password = NULL, Type = NULL;"
+                 "INSERT INTO Setting VALUES ('Enable', NULL);"
+                 "INSERT INTO App VALUES (NULL)"));
     EXPECT_EQ(LoadServer(), Loaded(true, Server("", 0, "", "", 0)));
     std::string value = "unset";
     EXPECT_TRUE(m_db.GetSetting("Enable", value));
@@ -137,8 +138,13 @@ TEST_F(ConfigDbTest, ValuesWrittenByOthersReadSafely)
     const struct {
         const char* stored;
         int read;
-    } numbers[] = {{"'-42abc'", -42}, {"'+8.'", 8}, {"'abc'", 0}, {"'-'", 0}, {"1080.9", 1080},
-                   {"2147483647", INT_MAX}, {"'99999999999999999999999x'", INT_MAX},
+    } numbers[] = {{"'-42abc'", -42},
+                   {"'+8.'", 8},
+                   {"'abc'", 0},
+                   {"'-'", 0},
+                   {"1080.9", 1080},
+                   {"2147483647", INT_MAX},
+                   {"'99999999999999999999999x'", INT_MAX},
                    {"'-99999999999999999999999x'", INT_MIN}};
     for (const auto& number : numbers) {
         SCOPED_TRACE(number.stored);
@@ -192,8 +198,8 @@ TEST_F(ConfigDbTest, ChineseFolderAndValuesKeepTheirBytes)
     // "中文" as the file system names it (UTF-8) and as the program holds it (GBK).
     const std::string utf8Dir = m_dir.File("\xe4\xb8\xad\xe6\x96\x87");
     const std::string ansiDir = m_dir.File("\xd6\xd0\xce\xc4");
-    ASSERT_TRUE(MakeDirUtf8(utf8Dir))
-        << "no Chinese file names here: under Wine the Unix locale (LC_ALL) must exist and be UTF-8";
+    ASSERT_TRUE(MakeDirUtf8(utf8Dir)) << "no Chinese file names here: under Wine the Unix locale "
+                                         "(LC_ALL) must exist and be UTF-8";
     CConfigDb db;
     db.SetDbPath(ansiDir + kPathSeparator + "client.db");
     ASSERT_TRUE(db.InitDatabase());
