@@ -175,13 +175,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
         return FALSE;
 
     LRESULT result = 0;
-    bool handled = false;
-    // No exception may unwind through the system's code.
-    try {
-        handled = self->OnMessage(msg, wParam, lParam, &result);
-    } catch (...) {
-        handled = false;
-    }
+    const bool handled = self->DispatchGuarded(msg, wParam, lParam, &result);
     if (msg == WM_NCDESTROY) {
         // Destroyed from outside while running modally: the loop must not wait on.
         if (self->m_modal)

@@ -70,14 +70,7 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         return DefWindowProcA(hwnd, msg, wParam, lParam);
 
     LRESULT result = 0;
-    bool handled = false;
-    // No exception may unwind through the system's code.
-    try {
-        handled = self->OnMessage(msg, wParam, lParam, &result);
-    } catch (...) {
-        handled = false;
-    }
-    if (!handled)
+    if (!self->DispatchGuarded(msg, wParam, lParam, &result))
         result = self->CallPreviousProc(msg, wParam, lParam);
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->m_previousProc));
@@ -86,6 +79,17 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         self->PostNcDestroy();
     }
     return result;
+}
+
+bool CWnd::DispatchGuarded(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) noexcept
+{
+    // No exception may unwind through the system's code: a handler that
+    // throws counts as not having handled the message.
+    try {
+        return OnMessage(msg, wParam, lParam, result);
+    } catch (...) {
+        return false;
+    }
 }
 
 bool CWnd::PreTranslateMessage(MSG*)

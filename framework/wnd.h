@@ -53,6 +53,10 @@ protected:
     // The window is gone; the object is already detached.
     virtual void PostNcDestroy() {}
 
+    // OnMessage, with any exception stopped here; every window procedure
+    // of the framework calls this.
+    bool DispatchGuarded(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) noexcept;
+
     // For subclassed windows: the processing the window had before.
     LRESULT CallPreviousProc(UINT msg, WPARAM wParam, LPARAM lParam);
 
