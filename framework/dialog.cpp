@@ -1,6 +1,8 @@
 // framework/dialog.cpp
 #include "framework/dialog.h"
 
+#include <algorithm>
+
 namespace {
 HINSTANCE g_resourceInstance = nullptr;
 
@@ -142,6 +144,34 @@ void CDialog::EndDialog(INT_PTR code)
         PostMessageA(hwnd, WM_NULL, 0, 0);
 }
 
+void CDialog::CenterWindow()
+{
+    const HWND hwnd = GetSafeHwnd();
+    if (!hwnd)
+        return;
+    const HWND owner = GetWindow(hwnd, GW_OWNER);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoA(MonitorFromWindow(owner ? owner : hwnd, MONITOR_DEFAULTTONEAREST),
+                         &monitor))
+        return;
+    const RECT area = monitor.rcWork;
+    RECT around = area;
+    if (owner && IsWindowVisible(owner) && !IsIconic(owner))
+        GetWindowRect(owner, &around);
+
+    RECT window = {};
+    GetWindowRect(hwnd, &window);
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    int x = around.left + ((around.right - around.left) - width) / 2;
+    int y = around.top + ((around.bottom - around.top) - height) / 2;
+    // Kept on the work area, its top-left corner first.
+    x = std::max(static_cast<int>(area.left), std::min(x, static_cast<int>(area.right) - width));
+    y = std::max(static_cast<int>(area.top), std::min(y, static_cast<int>(area.bottom) - height));
+    SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 bool CDialog::UpdateData(bool saveAndValidate)
 {
     if (!GetSafeHwnd())
@@ -194,9 +224,19 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 bool CDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
     switch (msg) {
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
+        RECT before = {};
+        GetWindowRect(GetSafeHwnd(), &before);
         *result = OnInitDialog() ? TRUE : FALSE;
+        // A window that its initialisation neither placed nor showed opens
+        // centred, not in the corner the template's origin gives it.
+        RECT after = {};
+        GetWindowRect(GetSafeHwnd(), &after);
+        const LONG_PTR style = GetWindowLongPtrA(GetSafeHwnd(), GWL_STYLE);
+        if (!(style & (WS_CHILD | WS_VISIBLE)) && EqualRect(&before, &after))
+            CenterWindow();
         return true;
+    }
     default:
         return CWnd::OnMessage(msg, wParam, lParam, result);
     }

@@ -24,6 +24,10 @@ public:
     // Ends a modal run with code; ignored by modeless dialogs.
     void EndDialog(INT_PTR code);
 
+    // Centres the window over its owner, or on the work area of its monitor
+    // when it has no visible owner, keeping it on that work area.
+    void CenterWindow();
+
     UINT TemplateId() const { return m_templateId; }
     bool IsModal() const { return m_modal; }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -187,6 +188,73 @@ TEST(ModalRun, NestedRunDisablesItsOwnerUntilItEnds)
     EXPECT_EQ(outer.DoModal(), 6);
     EXPECT_EQ(nestedCode, 5);
     EXPECT_FALSE(ownerEnabledDuringNested);
+}
+
+POINT CentreOf(HWND hwnd)
+{
+    RECT rect = {};
+    GetWindowRect(hwnd, &rect);
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+POINT CentreOfWorkArea(HWND hwnd)
+{
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoA(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor);
+    return {(monitor.rcWork.left + monitor.rcWork.right) / 2,
+            (monitor.rcWork.top + monitor.rcWork.bottom) / 2};
+}
+
+// Rounding of odd sizes aside.
+void ExpectNear(POINT actual, POINT expected, const char* what)
+{
+    EXPECT_LE(std::abs(actual.x - expected.x), 1) << what;
+    EXPECT_LE(std::abs(actual.y - expected.y), 1) << what;
+}
+
+TEST(ModalRun, OpensCentredUnlessItsInitialisationPlacedIt)
+{
+    TestDialog outer;
+    POINT screenCentre = {}, outerCentre = {}, nestedCentre = {}, ownerCentre = {};
+    RECT placed = {};
+    outer.onInit = [&](TestDialog& d) {
+        screenCentre = CentreOfWorkArea(d.GetSafeHwnd());
+        PostCommand(d.GetSafeHwnd(), IDC_TEST_BUTTON);
+    };
+    outer.onButton = [&] {
+        outerCentre = CentreOf(outer.GetSafeHwnd());
+        // Off centre, so that a nested dialog centred on the screen instead
+        // of over its owner would show.
+        SetWindowPos(outer.GetSafeHwnd(), nullptr, 20, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+
+        TestDialog nested;
+        nested.onInit = [](TestDialog& d) { PostCommand(d.GetSafeHwnd(), IDC_TEST_BUTTON); };
+        nested.onButton = [&] {
+            nestedCentre = CentreOf(nested.GetSafeHwnd());
+            ownerCentre = CentreOf(outer.GetSafeHwnd());
+            nested.EndDialog(1);
+        };
+        nested.DoModal(outer.GetSafeHwnd());
+
+        TestDialog placedByItself;
+        placedByItself.onInit = [](TestDialog& d) {
+            SetWindowPos(d.GetSafeHwnd(), nullptr, 7, 9, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            PostCommand(d.GetSafeHwnd(), IDC_TEST_BUTTON);
+        };
+        placedByItself.onButton = [&] {
+            GetWindowRect(placedByItself.GetSafeHwnd(), &placed);
+            placedByItself.EndDialog(1);
+        };
+        placedByItself.DoModal(outer.GetSafeHwnd());
+        outer.EndDialog(1);
+    };
+    EXPECT_EQ(outer.DoModal(), 1);
+    ExpectNear(outerCentre, screenCentre, "without an owner: on the screen");
+    ExpectNear(nestedCentre, ownerCentre, "with an owner: over the owner");
+    EXPECT_GT(std::abs(ownerCentre.x - screenCentre.x), 50) << "the owner was off centre";
+    EXPECT_EQ(placed.left, 7);
+    EXPECT_EQ(placed.top, 9);
 }
 
 // An Escape key press in an edit control on a page inside a modal dialog.
