@@ -111,3 +111,17 @@ bool CPageTabCtrl::OnChildNotify(UINT msg, WPARAM, LPARAM lParam, LRESULT* resul
     *result = 0;
     return true;
 }
+
+bool CPageTabCtrl::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    switch (msg) {
+    case WM_DROPFILES:
+        // Files dropped on the tab strip itself are not taken (the program
+        // list page takes its own), but the drop's memory is ours to release.
+        DragFinish(reinterpret_cast<HDROP>(wParam));
+        *result = 0;
+        return true;
+    default:
+        return CWnd::OnMessage(msg, wParam, lParam, result);
+    }
+}

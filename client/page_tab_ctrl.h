@@ -29,6 +29,9 @@ public:
 
     bool OnChildNotify(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
+protected:
+    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
 private:
     CDialog* PageOf(int code);
 

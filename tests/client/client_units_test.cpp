@@ -1,5 +1,7 @@
 // tests/client/client_units_test.cpp
 #include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
 
 #include <cstring>
 #include <string>
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "client/kestrel_app.h"
+#include "client/page_tab_ctrl.h"
 #include "client/open_url.h"
 #include "common/instance_names.h"
 
@@ -52,6 +55,43 @@ TEST(MainWindowClass, IsTheDialogClassUnderTheProgramsName)
     EXPECT_EQ(mainClass.style, dialogClass.style);
     // A second registration fails quietly.
     EXPECT_FALSE(RegisterMainWindowClass(instance));
+}
+
+// A drop as the shell hands it over: one file name.
+HGLOBAL MakeDrop()
+{
+    const char file[] = "C:\\a.exe\0";
+    HGLOBAL drop = GlobalAlloc(GHND, sizeof(DROPFILES) + sizeof file);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(drop));
+    header->pFiles = sizeof(DROPFILES);
+    std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), file, sizeof file);
+    GlobalUnlock(drop);
+    return drop;
+}
+
+TEST(PageTabCtrl, ReleasesFilesDroppedOnTheTabStrip)
+{
+    HWND plain = CreateWindowExA(WS_EX_ACCEPTFILES, WC_TABCONTROLA, "", WS_POPUP, 0, 0, 100, 100,
+                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND ours = CreateWindowExA(WS_EX_ACCEPTFILES, WC_TABCONTROLA, "", WS_POPUP, 0, 0, 100, 100,
+                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_TRUE(plain && ours);
+    CPageTabCtrl tabs;
+    ASSERT_TRUE(tabs.SubclassWindow(ours));
+
+    // The bare control keeps the drop's memory; ours gives it back.
+    HGLOBAL kept = MakeDrop();
+    SendMessageA(plain, WM_DROPFILES, reinterpret_cast<WPARAM>(kept), 0);
+    EXPECT_NE(GlobalFlags(kept), static_cast<UINT>(GMEM_INVALID_HANDLE));
+    GlobalFree(kept);
+
+    HGLOBAL released = MakeDrop();
+    SendMessageA(ours, WM_DROPFILES, reinterpret_cast<WPARAM>(released), 0);
+    EXPECT_EQ(GlobalFlags(released), static_cast<UINT>(GMEM_INVALID_HANDLE));
+
+    DestroyWindow(ours);
+    DestroyWindow(plain);
+    EXPECT_EQ(tabs.GetSafeHwnd(), nullptr);
 }
 
 }  // namespace
