@@ -45,13 +45,7 @@ int CWinApp::Run()
     MSG msg;
     BOOL got;
     while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0 && got != -1) {
-        bool consumed = false;
-        for (HWND h = msg.hwnd; h && !consumed;) {
-            CWnd* object = CWnd::FromHandle(h);
-            consumed = object && object->PreTranslateMessage(&msg);
-            h = (GetWindowLongPtrA(h, GWL_STYLE) & WS_CHILD) ? GetParent(h) : nullptr;
-        }
-        if (consumed)
+        if (WalkPreTranslate(msg))
             continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);

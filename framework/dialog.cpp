@@ -120,15 +120,8 @@ INT_PTR CDialog::DoModal(HWND owner)
 
 void CDialog::PumpMessage(MSG& msg)
 {
-    const HWND self = GetSafeHwnd();
-    for (HWND h = msg.hwnd; h;) {
-        CWnd* object = FromHandle(h);
-        if (object && object->PreTranslateMessage(&msg))
-            return;
-        if (h == self || !(GetWindowLongPtrA(h, GWL_STYLE) & WS_CHILD))
-            break;
-        h = GetParent(h);
-    }
+    if (WalkPreTranslate(msg, GetSafeHwnd()))
+        return;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
 }

@@ -155,6 +155,19 @@ bool CWnd::OnNotify(int, NMHDR*, LRESULT*)
     return false;
 }
 
+bool WalkPreTranslate(MSG& msg, HWND last)
+{
+    for (HWND h = msg.hwnd; h;) {
+        CWnd* object = CWnd::FromHandle(h);
+        if (object && object->PreTranslateMessage(&msg))
+            return true;
+        if (h == last || !(GetWindowLongPtrA(h, GWL_STYLE) & WS_CHILD))
+            break;
+        h = GetParent(h);
+    }
+    return false;
+}
+
 bool IsEscapeKeyMessage(const MSG& msg)
 {
     return (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) && msg.wParam == VK_ESCAPE;

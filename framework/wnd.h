@@ -71,6 +71,11 @@ private:
     WNDPROC m_previousProc = nullptr;
 };
 
+// Offers msg to the objects of its target window and of that window's
+// parents, innermost first, up to last or the top-level window. True when one
+// of them consumed it.
+bool WalkPreTranslate(MSG& msg, HWND last = nullptr);
+
 // True for the key-down and key-up messages of the Escape key, which the main
 // window and most pages consume so that Escape never closes them.
 bool IsEscapeKeyMessage(const MSG& msg);
