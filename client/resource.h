@@ -24,6 +24,8 @@
 #define IDS_PRODUCT_NAME        105
 #define IDS_VERSION             106
 #define IDS_WEB_SITE            107
+#define IDS_TEST_FAILED         108
+#define IDS_TEST_SUCCEEDED      109
 #define IDS_TAB_HOME            110
 
 // Commands. The View items share their numbers with the tab label strings.

@@ -3,6 +3,7 @@
 
 #include <ole2.h>
 
+#include "framework/framework_res.h"
 #include "framework/wnd.h"
 
 namespace {
@@ -73,4 +74,28 @@ bool CWinApp::EnsureOleInitialized()
         return false;
     m_oleInitialized = true;
     return true;
+}
+
+std::string GetAppName()
+{
+    char text[MAX_PATH];
+    const int got = LoadStringA(GetModuleHandleA(nullptr), IDS_FRAMEWORK_APP_TITLE, text, sizeof text);
+    if (got > 0)
+        return std::string(text, static_cast<size_t>(got));
+    const DWORD length = GetModuleFileNameA(nullptr, text, sizeof text);
+    if (length == 0 || length >= sizeof text)
+        return std::string();
+    std::string name(text, length);
+    // The file name is what follows the last separator; a trail byte of a
+    // double-byte character can look like one, so walk character by character.
+    size_t nameStart = 0;
+    for (const char* p = name.c_str(); *p; p = CharNextA(p)) {
+        if (*p == '\\' || *p == '/' || *p == ':')
+            nameStart = static_cast<size_t>(p - name.c_str()) + 1;
+    }
+    name.erase(0, nameStart);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.erase(dot);
+    return name;
 }

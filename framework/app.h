@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 class CWnd;
 
 // The one application object of a process. Main() runs InitInstance; when it
@@ -46,3 +48,7 @@ private:
     bool m_oleInitialized = false;
     int m_quitCode = 0;
 };
+
+// The name the framework shows in its message boxes: the program's title
+// string where it has one, else its file name without the extension.
+std::string GetAppName();

@@ -11,6 +11,7 @@
 #include "client/kestrel_app.h"
 #include "client/page_tab_ctrl.h"
 #include "client/open_url.h"
+#include "client/server_page.h"
 #include "common/instance_names.h"
 
 namespace {
@@ -92,6 +93,25 @@ TEST(PageTabCtrl, ReleasesFilesDroppedOnTheTabStrip)
     DestroyWindow(ours);
     DestroyWindow(plain);
     EXPECT_EQ(tabs.GetSafeHwnd(), nullptr);
+}
+
+TEST(GetOctet, ReadsTheLeadingDigitsOfEachFieldAsABytes)
+{
+    const char* address = "10.0.0.254";
+    EXPECT_EQ(GetOctet(address, 0), 10);
+    EXPECT_EQ(GetOctet(address, 3), 254);
+    // Only the low 8 bits count, however long the number.
+    EXPECT_EQ(GetOctet("256.999.4294967297.7x", 0), 0);
+    EXPECT_EQ(GetOctet("256.999.4294967297.7x", 1), 999 & 0xFF);
+    EXPECT_EQ(GetOctet("256.999.4294967297.7x", 2), 1);
+    EXPECT_EQ(GetOctet("256.999.4294967297.7x", 3), 7);
+    // Fields without digits, and fields that do not exist, give 0; the
+    // search never runs past the end of the text.
+    EXPECT_EQ(GetOctet("a.b", 0), 0);
+    EXPECT_EQ(GetOctet("1.2", 3), 0);
+    EXPECT_EQ(GetOctet("", 1), 0);
+    EXPECT_EQ(GetOctet("1.", 1), 0);
+    EXPECT_EQ(GetOctet("1.", 2), 0);
 }
 
 }  // namespace
