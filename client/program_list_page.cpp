@@ -12,6 +12,7 @@
 #include "common/config_notify.h"
 #include "common/module_dir.h"
 #include "framework/app.h"
+#include "framework/com_ptr.h"
 #include "store/config_db.h"
 
 namespace {
@@ -19,26 +20,6 @@ namespace {
 const char kApplyAreaKey[] = "ApplyArea";
 const char kApplyAll[] = "All";
 const char kApplyProgramList[] = "ProgramList";
-
-// Sole owner of one COM interface pointer.
-template <typename Interface>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr()
-    {
-        if (m_pointer)
-            m_pointer->Release();
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-
-    Interface* operator->() const { return m_pointer; }
-    void** Receive() { return reinterpret_cast<void**>(&m_pointer); }
-
-private:
-    Interface* m_pointer = nullptr;
-};
 
 bool PathExists(const std::string& path)
 {
@@ -193,10 +174,11 @@ bool CProgramListPage::ResolveShortcut(const std::string& shortcut, std::string&
         app->EnsureOleInitialized();
 
     ComPtr<IShellLinkA> link;
-    ComPtr<IPersistFile> file;
     if (CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                         link.Receive()) != S_OK ||
-        link->QueryInterface(IID_IPersistFile, file.Receive()) != S_OK)
+                         reinterpret_cast<void**>(link.Out())) != S_OK)
+        return false;
+    const ComPtr<IPersistFile> file = link.As<IPersistFile>(IID_IPersistFile);
+    if (!file)
         return false;
     WCHAR widePath[MAX_PATH];
     if (MultiByteToWideChar(CP_ACP, 0, shortcut.c_str(), -1, widePath, MAX_PATH) == 0 ||

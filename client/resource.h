@@ -27,6 +27,7 @@
 #define IDS_TEST_FAILED         108
 #define IDS_TEST_SUCCEEDED      109
 #define IDS_TAB_HOME            110
+#define IDS_HOME_UNAVAILABLE    111
 
 // Commands. The View items share their numbers with the tab label strings.
 #define IDM_ABOUTBOX            16

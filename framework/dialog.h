@@ -39,6 +39,9 @@ public:
     // its descendants. Classes that swallow keys check them first.
     bool PreTranslateMessage(MSG* msg) override;
 
+    void CheckButton(int id) { CheckDlgButton(GetSafeHwnd(), id, BST_CHECKED); }
+    bool IsButtonChecked(int id) { return IsDlgButtonChecked(GetSafeHwnd(), id) == BST_CHECKED; }
+
 protected:
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
     bool OnCommand(int id, int code, HWND control) override;

@@ -25,14 +25,7 @@ std::string WindowsPathFromEnvironment(const char* name)
     const char* value = std::getenv(name);
     if (value == nullptr || *value == '\0')
         return std::string();
-    std::string path = value;
-    if (path[0] == '/') {
-        path.insert(0, "Z:");
-        for (char& c : path)
-            if (c == '/')
-                c = '\\';
-    }
-    return path;
+    return e2e::WindowsPathFromUnix(value);
 }
 
 fs::path FsPath(const std::string& ansi)
@@ -142,31 +135,35 @@ DWORD ChangeCounter()
     return read == ERROR_SUCCESS && type == REG_DWORD ? value : 0;
 }
 
+bool QueryDatabase(const std::string& ansiPath, const std::string& sql,
+                   std::vector<std::string>& rows, bool writable)
+{
+    sqlite3* raw = nullptr;
+    const int flags = writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+    const int opened = sqlite3_open_v2(e2e::Utf8FromAnsi(ansiPath).c_str(), &raw, flags, nullptr);
+    std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, &sqlite3_close);
+    sqlite3_stmt* rawStatement = nullptr;
+    if (opened != SQLITE_OK ||
+        sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &rawStatement, nullptr) != SQLITE_OK)
+        return false;
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(rawStatement,
+                                                                    &sqlite3_finalize);
+    int step;
+    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        const unsigned char* text = sqlite3_column_text(statement.get(), 0);
+        rows.push_back(text != nullptr ? reinterpret_cast<const char*>(text) : "(null)");
+    }
+    return step == SQLITE_DONE;
+}
+
 bool ReadDatabase(const std::string& ansiPath, std::vector<std::string>& tables,
                   std::vector<std::string>& serverRows)
 {
-    sqlite3* raw = nullptr;
-    const int opened =
-        sqlite3_open_v2(e2e::Utf8FromAnsi(ansiPath).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, &sqlite3_close);
-    if (opened != SQLITE_OK)
-        return false;
-    auto column = [&](const char* sql, std::vector<std::string>& rows) {
-        sqlite3_stmt* raw_statement = nullptr;
-        if (sqlite3_prepare_v2(db.get(), sql, -1, &raw_statement, nullptr) != SQLITE_OK)
-            return false;
-        std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw_statement,
-                                                                        &sqlite3_finalize);
-        int step;
-        while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
-            const unsigned char* text = sqlite3_column_text(statement.get(), 0);
-            rows.push_back(text != nullptr ? reinterpret_cast<const char*>(text) : "(null)");
-        }
-        return step == SQLITE_DONE;
-    };
-    return column("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", tables) &&
-           column(
-               "SELECT Name || '|' || IP || '|' || Port || '|' || Username || '|' || "
-               "Password || '|' || Type FROM Server",
-               serverRows);
+    return QueryDatabase(ansiPath,
+                         "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name",
+                         tables) &&
+           QueryDatabase(ansiPath,
+                         "SELECT Name || '|' || IP || '|' || Port || '|' || Username || '|' || "
+                         "Password || '|' || Type FROM Server",
+                         serverRows);
 }

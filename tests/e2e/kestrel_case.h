@@ -46,5 +46,9 @@ bool FileExists(const std::string& ansiPath);
 DWORD ChangeCounter();
 // The tables of the database and every row of Server, each row as its fields
 // joined by '|'; false when the file cannot be read as a database.
+// Runs sql on the database (created when writable and missing) and collects
+// the first column of its rows; false on any failure.
+bool QueryDatabase(const std::string& ansiPath, const std::string& sql,
+                   std::vector<std::string>& rows, bool writable = false);
 bool ReadDatabase(const std::string& ansiPath, std::vector<std::string>& tables,
                   std::vector<std::string>& serverRows);

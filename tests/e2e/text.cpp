@@ -37,4 +37,15 @@ std::string AnsiFromUtf8(const std::string& utf8)
     return Convert(utf8, CP_UTF8, CP_ACP);
 }
 
+std::string WindowsPathFromUnix(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return path;
+    std::string windows = "Z:" + path;
+    for (char& c : windows)
+        if (c == '/')
+            c = '\\';
+    return windows;
+}
+
 }  // namespace e2e

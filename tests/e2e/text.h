@@ -10,4 +10,8 @@ namespace e2e {
 std::string Utf8FromAnsi(const std::string& ansi);
 std::string AnsiFromUtf8(const std::string& utf8);
 
+// The Windows spelling of a Linux path (drive Z: is the Linux root under
+// Wine); other paths come back unchanged.
+std::string WindowsPathFromUnix(const std::string& path);
+
 }  // namespace e2e

@@ -173,20 +173,38 @@ bool PressKeys(std::initializer_list<WORD> heldKeys, WORD key)
            inputs.size();
 }
 
+namespace {
+
+// Mouse input at point, in the absolute coordinates SendInput takes.
+INPUT MouseAt(POINT point, DWORD flags)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(point.x, 65536, GetSystemMetrics(SM_CXSCREEN)) + 1;
+    input.mi.dy = MulDiv(point.y, 65536, GetSystemMetrics(SM_CYSCREEN)) + 1;
+    input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | flags;
+    return input;
+}
+
+}  // namespace
+
+POINT CentreOf(HWND window)
+{
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+bool MoveMouseTo(POINT point)
+{
+    INPUT input = MouseAt(point, MOUSEEVENTF_MOVE);
+    return SendInput(1, &input, sizeof(INPUT)) == 1;
+}
+
 bool ClickAtScreen(POINT point)
 {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3] = {};
-    for (INPUT& input : inputs) {
-        input.type = INPUT_MOUSE;
-        input.mi.dx = MulDiv(point.x, 65536, width) + 1;
-        input.mi.dy = MulDiv(point.y, 65536, height) + 1;
-        input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE;
-    }
-    inputs[0].mi.dwFlags |= MOUSEEVENTF_MOVE;
-    inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-    inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+    INPUT inputs[3] = {MouseAt(point, MOUSEEVENTF_MOVE), MouseAt(point, MOUSEEVENTF_LEFTDOWN),
+                       MouseAt(point, MOUSEEVENTF_LEFTUP)};
     return SendInput(3, inputs, sizeof(INPUT)) == 3;
 }
 

@@ -47,5 +47,8 @@ bool BringToFront(HWND window);
 // the system's input queue: it reaches the foreground window's focus.
 bool PressKeys(std::initializer_list<WORD> heldKeys, WORD key);
 bool ClickAtScreen(POINT point);
+bool MoveMouseTo(POINT point);
+// The centre of the window, in screen coordinates.
+POINT CentreOf(HWND window);
 
 }  // namespace e2e
