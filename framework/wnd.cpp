@@ -1,12 +1,16 @@
 // framework/wnd.cpp
 #include "framework/wnd.h"
 
+#include "framework/tool_tip_relay.h"
+
 namespace {
 // A window property rather than GWLP_USERDATA: the standard controls we
 // subclass may use their user data themselves, and one lookup serves every
 // kind of window.
 const char kObjectProperty[] = "Kestrel.Object";
 }  // namespace
+
+CWnd::CWnd() = default;
 
 CWnd::~CWnd()
 {
@@ -32,6 +36,7 @@ void CWnd::Attach(HWND hwnd)
 
 void CWnd::Detach()
 {
+    m_toolTips.reset();
     if (m_hWnd) {
         if (GetPropA(m_hWnd, kObjectProperty) == this)
             RemovePropA(m_hWnd, kObjectProperty);
@@ -155,10 +160,37 @@ bool CWnd::OnNotify(int, NMHDR*, LRESULT*)
     return false;
 }
 
+bool CWnd::EnableToolTips()
+{
+    if (!m_hWnd)
+        return false;
+    if (!m_toolTips)
+        m_toolTips = std::make_unique<CToolTipRelay>(m_hWnd);
+    return m_toolTips->Valid();
+}
+
+INT_PTR CWnd::OnToolHitTest(POINT, TOOLINFOA*) const
+{
+    return -1;
+}
+
+void CWnd::RelayToolTipMessage(const MSG& msg)
+{
+    if (!m_toolTips || !IsToolTipMouseMessage(msg.message))
+        return;
+    POINT point = msg.pt;
+    ScreenToClient(m_hWnd, &point);
+    TOOLINFOA hit = {};
+    const INT_PTR id = OnToolHitTest(point, &hit);
+    m_toolTips->Relay(msg, id, hit);
+}
+
 bool WalkPreTranslate(MSG& msg, HWND last)
 {
     for (HWND h = msg.hwnd; h;) {
         CWnd* object = CWnd::FromHandle(h);
+        if (object)
+            object->RelayToolTipMessage(msg);
         if (object && object->PreTranslateMessage(&msg))
             return true;
         if (h == last || !(GetWindowLongPtrA(h, GWL_STYLE) & WS_CHILD))

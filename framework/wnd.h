@@ -2,6 +2,11 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+
+class CToolTipRelay;
 
 // A window object bound to a window it did not necessarily create. The object
 // never owns the window's lifetime except where a subclass says so (dialogs
@@ -13,7 +18,7 @@
 // *result; false lets the window's default processing run.
 class CWnd {
 public:
-    CWnd() = default;
+    CWnd();
     virtual ~CWnd();
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
@@ -44,6 +49,13 @@ public:
     }
     bool ShowWindow(int how) const { return ::ShowWindow(m_hWnd, how) != FALSE; }
 
+    // Gives the window a tool-tip control of its own. Pre-translation then
+    // relays the mouse messages of the window and its children to it, after
+    // asking OnToolHitTest which tool is under the mouse.
+    bool EnableToolTips();
+    // Pre-translation's part for tool tips; nothing for windows without them.
+    void RelayToolTipMessage(const MSG& msg);
+
 protected:
     virtual bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
     // Typed handlers reached from the base OnMessage. Controls' notifications
@@ -52,6 +64,10 @@ protected:
     virtual bool OnNotify(int id, NMHDR* header, LRESULT* result);
     // The window is gone; the object is already detached.
     virtual void PostNcDestroy() {}
+    // The tool at point (client coordinates): fills hwnd, uId, rect and
+    // lpszText of info (LPSTR_TEXTCALLBACKA: the text is asked for with
+    // TTN_NEEDTEXT) and returns the tool's id, or -1 when there is none.
+    virtual INT_PTR OnToolHitTest(POINT point, TOOLINFOA* info) const;
 
     // OnMessage, with any exception stopped here; every window procedure
     // of the framework calls this.
@@ -69,6 +85,7 @@ private:
 
     HWND m_hWnd = nullptr;
     WNDPROC m_previousProc = nullptr;
+    std::unique_ptr<CToolTipRelay> m_toolTips;
 };
 
 // Offers msg to the objects of its target window and of that window's

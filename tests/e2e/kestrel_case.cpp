@@ -120,6 +120,21 @@ bool FileExists(const std::string& ansiPath)
     return GetFileAttributesA(ansiPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+DWORD ChangeCounter()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZorizuzAduz\\ProxyClient", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    const LONG read =
+        RegQueryValueExA(key, "reload", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return read == ERROR_SUCCESS && type == REG_DWORD ? value : 0;
+}
+
 bool QueryDatabase(const std::string& ansiPath, const std::string& sql,
                    std::vector<std::string>& rows, bool writable)
 {

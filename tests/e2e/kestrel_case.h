@@ -42,6 +42,8 @@ private:
 };
 
 bool FileExists(const std::string& ansiPath);
+// The change counter as the proxying component reads it; 0 when missing.
+DWORD ChangeCounter();
 // The tables of the database and every row of Server, each row as its fields
 // joined by '|'; false when the file cannot be read as a database.
 // Runs sql on the database (created when writable and missing) and collects

@@ -41,22 +41,6 @@ std::string EnvironmentText(const char* name)
     return value != nullptr ? value : "";
 }
 
-// The change counter as the proxying component reads it; 0 when missing.
-DWORD ChangeCounter()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZorizuzAduz\\ProxyClient", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
-        return 0;
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    DWORD type = 0;
-    const LONG read =
-        RegQueryValueExA(key, "reload", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return read == ERROR_SUCCESS && type == REG_DWORD ? value : 0;
-}
-
 // A server that accepts connections and never answers, counting them.
 class SilentServer {
 public:
@@ -135,10 +119,11 @@ protected:
     // Starts the program and shows the server page.
     void Open()
     {
-        m_counterAtStart = ChangeCounter();
         m_kestrel = &Start(m_folder);
         m_window = WaitForMainWindow(*m_kestrel);
         ASSERT_NE(m_window, nullptr);
+        // From here: the program list page's notification at start-up is not this page's.
+        m_counterAtStart = ChangeCounter();
         m_tab = GetDlgItem(m_window, IDC_PAGE_TAB);
         ASSERT_TRUE(e2e::ClickTab(m_tab, 3));
         m_page = GetDlgItem(m_tab, IDD_SERVER_PAGE);

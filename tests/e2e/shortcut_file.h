@@ -1,0 +1,12 @@
+// tests/e2e/shortcut_file.h
+#pragma once
+
+#include <string>
+
+namespace e2e {
+
+// Saves a shell shortcut at linkPath (ANSI) that leads to target, made the
+// way the shell makes one (IShellLinkA); initialises COM for the call.
+bool MakeShortcut(const std::string& linkPath, const std::string& target);
+
+}  // namespace e2e
