@@ -173,21 +173,26 @@ bool PressKeys(std::initializer_list<WORD> heldKeys, WORD key)
            inputs.size();
 }
 
-bool ClickAtScreen(POINT point)
+bool ClickAtScreen(POINT point, int clicks, bool right)
 {
     const int width = GetSystemMetrics(SM_CXSCREEN);
     const int height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3] = {};
-    for (INPUT& input : inputs) {
+    std::vector<INPUT> inputs(1 + 2 * static_cast<std::size_t>(clicks));
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        INPUT& input = inputs[i];
         input.type = INPUT_MOUSE;
         input.mi.dx = MulDiv(point.x, 65536, width) + 1;
         input.mi.dy = MulDiv(point.y, 65536, height) + 1;
         input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE;
+        if (i == 0)
+            input.mi.dwFlags |= MOUSEEVENTF_MOVE;
+        else if (i % 2 == 1)
+            input.mi.dwFlags |= right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+        else
+            input.mi.dwFlags |= right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
     }
-    inputs[0].mi.dwFlags |= MOUSEEVENTF_MOVE;
-    inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-    inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-    return SendInput(3, inputs, sizeof(INPUT)) == 3;
+    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) ==
+           inputs.size();
 }
 
 }  // namespace e2e
