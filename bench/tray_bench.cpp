@@ -83,6 +83,8 @@ int main(int argc, char** argv)
     const Sample end = Take(process.Get());
     std::printf("end\n");
     std::fflush(stdout);
+    // scripts/bench reads the process's times now: it has to be there still.
+    Sleep(1000);
 
     DWORD_PTR ignored = 0;
     SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL, 5000, &ignored);
