@@ -9,6 +9,7 @@
 #include "common/command_line.h"
 #include "common/instance_names.h"
 #include "common/module_dir.h"
+#include "common/start_program.h"
 #include "store/config_db.h"
 
 bool RegisterMainWindowClass(HINSTANCE instance)
@@ -24,17 +25,7 @@ bool RegisterMainWindowClass(HINSTANCE instance)
 
 void StartTrayProgram()
 {
-    char longPath[MAX_PATH] = {};
-    char shortPath[MAX_PATH] = {};
-    MakeModulePath(kTrayProgramFile, sizeof longPath, longPath);
-    const DWORD length = GetShortPathNameA(longPath, shortPath, sizeof shortPath);
-    if (length == 0 || length >= sizeof shortPath)
-        return;
-    // Quoted, because a volume without short names hands back the long path,
-    // and a path with blanks would otherwise be split into program and arguments.
-    char commandLine[MAX_PATH + 2] = {};
-    wsprintfA(commandLine, "\"%s\"", shortPath);
-    WinExec(commandLine, SW_SHOW);
+    StartModuleProgram(kTrayProgramFile);
 }
 
 bool CKestrelApp::InitInstance()

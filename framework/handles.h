@@ -40,4 +40,5 @@ private:
 };
 
 using UniqueMenu = UniqueHandle<HMENU, DestroyMenu>;
+using UniqueIcon = UniqueHandle<HICON, DestroyIcon>;
 using UniqueKernelHandle = UniqueHandle<HANDLE, CloseHandle>;

@@ -14,6 +14,7 @@
 #include "tests/e2e/window_driver.h"
 
 const char kMainWindowClass[] = "ZorizuzAduz.Halmerow {9A99783A-FEA9-4e7e-98FB-9DD94F1AF35A}";
+const char kTrayWindowTitle[] = "{F21ECBDE-FF66-407f-953E-5EE66A69D4FE}";
 
 namespace {
 
@@ -46,8 +47,10 @@ void KestrelCase::SetUp()
     ASSERT_EQ(GetACP(), 936u) << "the Windows tests run with code page 936 (LC_ALL=zh_CN.UTF-8)";
     ASSERT_FALSE(WindowsPathFromEnvironment("KESTREL_E2E_PROGRAM").empty());
     // An instance left over would answer in place of the one under test.
-    ASSERT_TRUE(e2e::WaitUntil([] { return FindWindowA(kMainWindowClass, nullptr) == nullptr; }))
-        << "a configuration program from elsewhere is still running";
+    ASSERT_TRUE(e2e::WaitUntil([] {
+        return FindWindowA(kMainWindowClass, nullptr) == nullptr &&
+               FindWindowA(nullptr, kTrayWindowTitle) == nullptr;
+    })) << "a configuration or tray program from elsewhere is still running";
 
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string root = WindowsPathFromEnvironment("KESTREL_TEST_TMP");
@@ -64,11 +67,12 @@ void KestrelCase::TearDown()
     m_processes.clear();
 }
 
-std::string KestrelCase::MakeProgramFolder(const std::string& utf8Name)
+std::string KestrelCase::MakeProgramFolder(const std::string& utf8Name, Tray kind)
 {
     const std::string folder = m_caseFolder + "\\" + e2e::AnsiFromUtf8(utf8Name);
     const std::string program = WindowsPathFromEnvironment("KESTREL_E2E_PROGRAM");
-    const std::string tray = WindowsPathFromEnvironment("KESTREL_E2E_TRAY");
+    const std::string tray = WindowsPathFromEnvironment(kind == Tray::Real ? "KESTREL_E2E_REAL_TRAY"
+                                                                           : "KESTREL_E2E_TRAY");
     EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
     EXPECT_TRUE(CopyFileA(program.c_str(), (folder + "\\Kestrel.exe").c_str(), FALSE)) << program;
     EXPECT_TRUE(CopyFileA(tray.c_str(), (folder + "\\KestrelTray.exe").c_str(), FALSE)) << tray;
@@ -76,9 +80,9 @@ std::string KestrelCase::MakeProgramFolder(const std::string& utf8Name)
 }
 
 e2e::Process& KestrelCase::Start(const std::string& folder, const std::string& args,
-                                 const std::string& currentDir)
+                                 const std::string& currentDir, const char* program)
 {
-    m_processes.push_back(std::make_unique<e2e::Process>(folder + "\\Kestrel.exe", args,
+    m_processes.push_back(std::make_unique<e2e::Process>(folder + "\\" + program, args,
                                                          currentDir.empty() ? folder : currentDir));
     EXPECT_TRUE(m_processes.back()->Started()) << folder << " " << args;
     return *m_processes.back();

@@ -1,6 +1,7 @@
 // tests/e2e/kestrel_case.h
 // One end-to-end case: copies of the built Kestrel.exe and of the tray
-// stand-in in a fresh folder, started as real processes under the same Wine.
+// program (or of its stand-in) in a fresh folder, started as real processes
+// under the same Wine.
 #pragma once
 
 #include <windows.h>
@@ -13,21 +14,28 @@
 
 #include "tests/e2e/process.h"
 
-// The configuration program's main window class: how other programs find it.
+// The configuration program's main window class and the tray program's
+// window title: how other programs find them.
 extern const char kMainWindowClass[];
+extern const char kTrayWindowTitle[];
+
+// What lies beside Kestrel.exe as KestrelTray.exe: the stand-in that only logs
+// its starts, or the real tray program.
+enum class Tray { StandIn, Real };
 
 class KestrelCase : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // A folder of the case (name in UTF-8) holding Kestrel.exe and the tray
-    // stand-in as KestrelTray.exe; its ANSI path, without a final backslash.
-    std::string MakeProgramFolder(const std::string& utf8Name);
+    // A folder of the case (name in UTF-8) holding Kestrel.exe and tray as
+    // KestrelTray.exe; its ANSI path, without a final backslash.
+    std::string MakeProgramFolder(const std::string& utf8Name, Tray tray = Tray::StandIn);
     // "Kestrel.exe" args from folder, with currentDir (default: folder) as
     // the current directory. Killed at the end of the case if still running.
     e2e::Process& Start(const std::string& folder, const std::string& args = std::string(),
-                        const std::string& currentDir = std::string());
+                        const std::string& currentDir = std::string(),
+                        const char* program = "Kestrel.exe");
     // The main window of the process once it is visible, or null.
     HWND WaitForMainWindow(const e2e::Process& process);
     // The lines the tray stand-in has written in folder, one per start.

@@ -201,11 +201,15 @@ bool MoveMouseTo(POINT point)
     return SendInput(1, &input, sizeof(INPUT)) == 1;
 }
 
-bool ClickAtScreen(POINT point)
+bool ClickAtScreen(POINT point, int clicks, bool right)
 {
-    INPUT inputs[3] = {MouseAt(point, MOUSEEVENTF_MOVE), MouseAt(point, MOUSEEVENTF_LEFTDOWN),
-                       MouseAt(point, MOUSEEVENTF_LEFTUP)};
-    return SendInput(3, inputs, sizeof(INPUT)) == 3;
+    std::vector<INPUT> inputs = {MouseAt(point, MOUSEEVENTF_MOVE)};
+    for (int i = 0; i < clicks; ++i) {
+        inputs.push_back(MouseAt(point, right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN));
+        inputs.push_back(MouseAt(point, right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP));
+    }
+    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) ==
+           inputs.size();
 }
 
 }  // namespace e2e

@@ -46,7 +46,8 @@ bool BringToFront(HWND window);
 // Presses and releases key while heldKeys are down (Alt for Alt+F4), through
 // the system's input queue: it reaches the foreground window's focus.
 bool PressKeys(std::initializer_list<WORD> heldKeys, WORD key);
-bool ClickAtScreen(POINT point);
+// clicks left-button clicks (two: a double click), or right-button ones.
+bool ClickAtScreen(POINT point, int clicks = 1, bool right = false);
 bool MoveMouseTo(POINT point);
 // The centre of the window, in screen coordinates.
 POINT CentreOf(HWND window);
