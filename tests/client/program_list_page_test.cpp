@@ -81,12 +81,15 @@ protected:
         SetResourceInstance(m_resources);
         CoInitialize(nullptr);
 
+        // A fresh folder per case, short enough for the long-path case; what
+        // an earlier run could not remove goes first.
         char temp[MAX_PATH] = {};
         GetTempPathA(sizeof temp, temp);
         static int cases = 0;
-        m_folder = std::string(temp) + "kestrel-page-" + std::to_string(GetCurrentProcessId()) +
-                   "-" + std::to_string(++cases);
-        ASSERT_TRUE(CreateDirectoryA(m_folder.c_str(), nullptr));
+        m_folder = std::string(temp) + "kestrel-page-" + std::to_string(++cases);
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::u8path(e2e::Utf8FromAnsi(m_folder)), ignored);
+        ASSERT_TRUE(CreateDirectoryA(m_folder.c_str(), nullptr)) << m_folder;
         // client.db is found beside the program, here the current directory.
         ASSERT_TRUE(SetCurrentDirectoryA(m_folder.c_str()));
         m_db.SetDbPath("client.db");
