@@ -95,9 +95,8 @@ int WSAAPI HookConnect(SOCKET socket, const sockaddr* name, int nameLength)
     return ConnectThroughProxy(socket, destination);
 }
 
-int WSAAPI HookWSAConnect(SOCKET socket, const sockaddr* name, int nameLength,
-                          LPWSABUF callerData, LPWSABUF calleeData, LPQOS socketQos,
-                          LPQOS groupQos)
+int WSAAPI HookWSAConnect(SOCKET socket, const sockaddr* name, int nameLength, LPWSABUF callerData,
+                          LPWSABUF calleeData, LPQOS socketQos, LPQOS groupQos)
 {
     socks::Ipv4Endpoint destination{};
     switch (ChooseRoute(GetProxyServer(), socket, name, nameLength, destination)) {

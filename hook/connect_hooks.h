@@ -9,13 +9,11 @@
 namespace hook {
 
 int WSAAPI HookConnect(SOCKET socket, const sockaddr* name, int nameLength);
-int WSAAPI HookWSAConnect(SOCKET socket, const sockaddr* name, int nameLength,
-                          LPWSABUF callerData, LPWSABUF calleeData, LPQOS socketQos,
-                          LPQOS groupQos);
+int WSAAPI HookWSAConnect(SOCKET socket, const sockaddr* name, int nameLength, LPWSABUF callerData,
+                          LPWSABUF calleeData, LPQOS socketQos, LPQOS groupQos);
 // Hands out the ConnectEx replacement in place of the provider's ConnectEx.
-int WSAAPI HookWSAIoctl(SOCKET socket, DWORD code, LPVOID input, DWORD inputSize,
-                        LPVOID output, DWORD outputSize, LPDWORD returned,
-                        LPWSAOVERLAPPED overlapped,
+int WSAAPI HookWSAIoctl(SOCKET socket, DWORD code, LPVOID input, DWORD inputSize, LPVOID output,
+                        DWORD outputSize, LPDWORD returned, LPWSAOVERLAPPED overlapped,
                         LPWSAOVERLAPPED_COMPLETION_ROUTINE completion);
 
 }  // namespace hook

@@ -32,9 +32,10 @@ Statement Prepare(sqlite3* db, const char* sql)
 std::string ColumnText(sqlite3_stmt* statement, int column)
 {
     const unsigned char* text = sqlite3_column_text(statement, column);
-    return text != nullptr ? std::string(reinterpret_cast<const char*>(text),
-                                         static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
-                           : std::string();
+    return text != nullptr
+               ? std::string(reinterpret_cast<const char*>(text),
+                             static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
+               : std::string();
 }
 
 // A setting's value; false when there is no row (or the table is missing).
@@ -70,8 +71,8 @@ void ReadServer(sqlite3* db, ProxyServer& server)
     if (!statement || sqlite3_step(statement.get()) != SQLITE_ROW)
         return;
     server = CheckServer(ColumnText(statement.get(), 0), sqlite3_column_int64(statement.get(), 1),
-                         sqlite3_column_int64(statement.get(), 4),
-                         ColumnText(statement.get(), 2), ColumnText(statement.get(), 3));
+                         sqlite3_column_int64(statement.get(), 4), ColumnText(statement.get(), 2),
+                         ColumnText(statement.get(), 3));
 }
 
 }  // namespace

@@ -23,8 +23,8 @@ struct ProxyServer {
 };
 
 struct HookConfig {
-    bool enabled = false;      // "Enable" is exactly "1"
-    bool allPrograms = false;  // "ApplyArea" is exactly "All"
+    bool enabled = false;               // "Enable" is exactly "1"
+    bool allPrograms = false;           // "ApplyArea" is exactly "All"
     std::vector<std::string> programs;  // the App rows, ANSI
     ProxyServer server;
 };

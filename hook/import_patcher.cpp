@@ -50,7 +50,8 @@ bool WriteSlot(ULONG_PTR* slot, void* value)
         return false;
     const DWORD executable =
         PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    const DWORD writable = (page.Protect & executable) != 0 ? PAGE_EXECUTE_READWRITE : PAGE_READWRITE;
+    const DWORD writable =
+        (page.Protect & executable) != 0 ? PAGE_EXECUTE_READWRITE : PAGE_READWRITE;
     DWORD previous = 0;
     if (!VirtualProtect(slot, sizeof *slot, writable, &previous))
         return false;
@@ -63,8 +64,7 @@ bool WriteSlot(ULONG_PTR* slot, void* value)
 
 }  // namespace
 
-std::size_t PatchModuleImports(HMODULE module, const ImportRedirect* redirects,
-                               std::size_t count)
+std::size_t PatchModuleImports(HMODULE module, const ImportRedirect* redirects, std::size_t count)
 {
     DWORD imageSize = 0;
     const IMAGE_IMPORT_DESCRIPTOR* descriptor = ImportDirectory(module, imageSize);

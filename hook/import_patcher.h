@@ -18,8 +18,7 @@ struct ImportRedirect {
 };
 
 // Patches the imports of one loaded module; returns the slots rewritten.
-std::size_t PatchModuleImports(HMODULE module, const ImportRedirect* redirects,
-                               std::size_t count);
+std::size_t PatchModuleImports(HMODULE module, const ImportRedirect* redirects, std::size_t count);
 
 // Patches every module loaded in this process except those in `skip`.
 void PatchLoadedModules(const std::vector<HMODULE>& skip, const ImportRedirect* redirects,

@@ -13,9 +13,8 @@ std::string ComponentPath(void* module, const char* fileName)
     const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), path, sizeof path);
     if (length == 0 || length >= sizeof path)
         return std::string();
-    const std::string dir = ModuleDirFromPath(path, '\\', [](unsigned char byte) {
-        return IsDBCSLeadByte(byte) != FALSE;
-    });
+    const std::string dir = ModuleDirFromPath(
+        path, '\\', [](unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; });
     return dir.empty() ? std::string() : dir + fileName;
 }
 

@@ -18,8 +18,8 @@ class RemoteAllocation {
 public:
     RemoteAllocation(HANDLE process, SIZE_T size)
         : m_process(process),
-          m_address(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE,
-                                   PAGE_READWRITE))
+          m_address(
+              VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
     {
     }
     ~RemoteAllocation()
@@ -86,9 +86,9 @@ bool QueueLibraryLoad(HANDLE process, HANDLE thread, const std::string& libraryP
     // Kernel32 lies at the same address in every process of one width, so
     // the loader's address here is its address there.
     const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    void* const loader =
-        kernel != nullptr ? reinterpret_cast<void*>(GetProcAddress(kernel, "LoadLibraryA"))
-                          : nullptr;
+    void* const loader = kernel != nullptr
+                             ? reinterpret_cast<void*>(GetProcAddress(kernel, "LoadLibraryA"))
+                             : nullptr;
     if (loader == nullptr || libraryPath.empty())
         return false;
     const SIZE_T size = libraryPath.size() + 1;

@@ -22,9 +22,16 @@ UINT Run(const launcher::RunRequest& request)
 {
     std::vector<char> line(request.programLine.begin(), request.programLine.end());
     line.push_back('\0');
+    // The program is shown, and writes where, as the launcher was asked to.
+    STARTUPINFOA own = {};
+    GetStartupInfoA(&own);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    GetStartupInfoA(&startup);
+    startup.dwFlags = own.dwFlags & (STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES);
+    startup.wShowWindow = own.wShowWindow;
+    startup.hStdInput = own.hStdInput;
+    startup.hStdOutput = own.hStdOutput;
+    startup.hStdError = own.hStdError;
     PROCESS_INFORMATION info = {};
     // The program inherits what a program started by the user's shell would.
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
@@ -48,9 +55,9 @@ UINT Run(const launcher::RunRequest& request)
 
 UINT Attach(const launcher::RunRequest& request)
 {
-    UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION |
-                                               PROCESS_VM_OPERATION | PROCESS_VM_WRITE,
-                                           FALSE, request.processId));
+    UniqueKernelHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_OPERATION | PROCESS_VM_WRITE,
+                    FALSE, request.processId));
     UniqueKernelHandle thread(OpenThread(THREAD_SET_CONTEXT, FALSE, request.threadId));
     bool same = false;
     if (!process || !thread || !injection::QuerySameWidth(process.Get(), same) || !same)

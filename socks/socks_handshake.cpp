@@ -13,8 +13,7 @@ HandshakeResult IoFailure(const Deadline& deadline)
 }
 
 template <std::size_t N>
-bool Send(SocketHandle socket, const std::array<std::uint8_t, N>& message,
-          const Deadline& deadline)
+bool Send(SocketHandle socket, const std::array<std::uint8_t, N>& message, const Deadline& deadline)
 {
     return SendAll(socket, message.data(), message.size(), deadline);
 }
@@ -38,8 +37,7 @@ HandshakeResult Socks4Handshake(SocketHandle socket, const Ipv4Endpoint& target,
                                 const Deadline& deadline)
 {
     ReplyHead reply{};
-    if (!Send(socket, EncodeSocks4Connect(target), deadline) ||
-        !ReadHead(socket, reply, deadline))
+    if (!Send(socket, EncodeSocks4Connect(target), deadline) || !ReadHead(socket, reply, deadline))
         return IoFailure(deadline);
     if (!Socks4Granted(reply))
         return HandshakeResult::Refused;
@@ -73,14 +71,15 @@ HandshakeResult Socks5Handshake(SocketHandle socket, const Ipv4Endpoint& target,
         return HandshakeResult::Refused;
     }
 
-    if (!Send(socket, EncodeSocks5Connect(target), deadline) || !ReadHead(socket, reply, deadline))
+    // Every reply, a refusal too, has its head and the first byte of the bound
+    // address (RFC 1928, section 6): read together, one wait fewer.
+    std::array<std::uint8_t, 5> start{};
+    if (!Send(socket, EncodeSocks5Connect(target), deadline) ||
+        !ReadExact(socket, start.data(), start.size(), deadline))
         return IoFailure(deadline);
-    if (!Socks5Granted(reply))
+    if (!Socks5Granted({start[0], start[1]}))
         return HandshakeResult::Refused;
-    Socks5ReplyMiddle middle{};
-    if (!ReadExact(socket, middle.data(), middle.size(), deadline))
-        return IoFailure(deadline);
-    const int rest = Socks5ReplyRestSize(middle);
+    const int rest = Socks5ReplyRestSize({start[2], start[3], start[4]});
     if (rest < 0)
         return HandshakeResult::Broken;
     if (!SkipBytes(socket, static_cast<std::size_t>(rest), deadline))

@@ -50,8 +50,7 @@ TEST_F(HookConfigTest, ReadsWhatKestrelWrote)
     ASSERT_TRUE(hook::ReadHookConfig(m_path, 0, config));
     EXPECT_TRUE(config.enabled);
     EXPECT_TRUE(config.allPrograms);
-    EXPECT_EQ((std::vector<std::string>{"C:\\Program Files\\a.exe", "C:\\b.exe"}),
-              config.programs);
+    EXPECT_EQ((std::vector<std::string>{"C:\\Program Files\\a.exe", "C:\\b.exe"}), config.programs);
     EXPECT_TRUE(config.server.usable);
     EXPECT_EQ((socks::Ipv4Address{192, 0, 2, 44}), config.server.endpoint.address);
     EXPECT_EQ(1081, config.server.endpoint.port);

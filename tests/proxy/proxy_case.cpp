@@ -209,7 +209,8 @@ std::vector<std::string> ProxyCase::RunClient(const std::string& arguments, bool
     std::unique_ptr<e2e::Process> process;
     if (covered) {
         const std::string run = launcher.empty() ? Program(kLauncher) : launcher;
-        process = std::make_unique<e2e::Process>(run, "-wait \"" + program + "\" " + line, m_folder);
+        process =
+            std::make_unique<e2e::Process>(run, "-wait \"" + program + "\" " + line, m_folder);
     } else {
         process = std::make_unique<e2e::Process>(program, line, m_folder);
     }

@@ -89,8 +89,8 @@ TEST_F(ProxyCase, RealServersCarryTheConnectionToTheDestination)
         bool login;
     };
     // microsocks, microsocks with a login, Dante (4 and 5), Dante with a login.
-    const Variant variants[] = {{0, 5, false}, {1, 5, true}, {2, 4, false}, {2, 5, false},
-                                {3, 5, true}};
+    const Variant variants[] = {
+        {0, 5, false}, {1, 5, true}, {2, 4, false}, {2, 5, false}, {3, 5, true}};
     for (const Variant& variant : variants) {
         SCOPED_TRACE("server +" + std::to_string(variant.offset) + " SOCKS " +
                      std::to_string(variant.type));
@@ -218,10 +218,9 @@ TEST_F(ProxyCase, ChildrenAndGrandchildrenAreCovered)
 {
     Configure(Relay());
     const std::string grandchild = ResultFile("grandchild");
-    const Lines lines =
-        RunClient("spawn \"" + Program("client.exe") + "\" \"" + ResultFile("child") +
-                  "\" spawnw \"" + Program("client.exe") + "\" \"" + grandchild + "\" blocking " +
-                  Net().address + " 7");
+    const Lines lines = RunClient("spawn \"" + Program("client.exe") + "\" \"" +
+                                  ResultFile("child") + "\" spawnw \"" + Program("client.exe") +
+                                  "\" \"" + grandchild + "\" blocking " + Net().address + " 7");
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ("spawned 0", lines[0]);
     const Lines grand = ReadLines(grandchild);
@@ -273,11 +272,11 @@ TEST_F(ProxyCase, FailuresFailTheConnectWithoutADirectConnection)
     portTooHigh.Port = 65536 + Relay().Port;
     ServerRecord typeSix = Relay(kRelayOpen, 6);
     const Variant variants[] = {
-        {"proxy down", Relay(kRelayDown)},     {"wrong password", wrongPassword},
+        {"proxy down", Relay(kRelayDown)},        {"wrong password", wrongPassword},
         {"CONNECT refused", Relay(kRelayRefuse)}, {"SOCKS 4 refused", Relay(kRelayRefuse, 4)},
-        {"silent server", Relay(kRelaySilent)}, {"no address", noAddress},
-        {"short address", shortAddress},       {"port 0", portZero},
-        {"port above 65535", portTooHigh},     {"type 6", typeSix},
+        {"silent server", Relay(kRelaySilent)},   {"no address", noAddress},
+        {"short address", shortAddress},          {"port 0", portZero},
+        {"port above 65535", portTooHigh},        {"type 6", typeSix},
     };
     for (const Variant& variant : variants) {
         SCOPED_TRACE(variant.what);
