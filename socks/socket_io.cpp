@@ -174,9 +174,11 @@ bool ConnectBefore(SocketHandle socket, const std::array<std::uint8_t, 4>& addre
 bool SendAll(SocketHandle socket, const std::uint8_t* data, std::size_t size,
              const Deadline& deadline)
 {
+    // The handshake's messages are small and go out on a fresh connection:
+    // they fit the send buffer, so the wait is only for the rare full one.
     std::size_t sent = 0;
     while (sent < size) {
-        if (WaitUntilReady(socket, true, deadline) != Wait::Ready) {
+        if (deadline.RemainingMs() <= 0) {
             return false;
         }
         const auto count = ::send(socket, reinterpret_cast<const char*>(data + sent),
@@ -184,6 +186,8 @@ bool SendAll(SocketHandle socket, const std::uint8_t* data, std::size_t size,
         if (count > 0) {
             sent += static_cast<std::size_t>(count);
         } else if (count == 0 || !LastCallWouldBlock()) {
+            return false;
+        } else if (WaitUntilReady(socket, true, deadline) != Wait::Ready) {
             return false;
         }
     }

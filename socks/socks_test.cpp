@@ -2,6 +2,7 @@
 #include "socks/socks_test.h"
 
 #include "socks/socket_io.h"
+#include "socks/socks_handshake.h"
 #include "socks/socks_messages.h"
 
 #include <cstring>
@@ -12,7 +13,6 @@ using socks::Deadline;
 using socks::Ipv4Endpoint;
 using socks::kInvalidSocket;
 using socks::OwnedSocket;
-using socks::ReplyHead;
 using socks::SocketHandle;
 
 namespace {
@@ -65,36 +65,6 @@ OwnedSocket ConnectToProxy(int family, int type, int protocol, const Ipv4Endpoin
         return OwnedSocket();
     }
     return socket;
-}
-
-template <std::size_t N>
-bool Send(const OwnedSocket& socket, const std::array<std::uint8_t, N>& message,
-          const Deadline& deadline)
-{
-    return socks::SendAll(socket.Get(), message.data(), message.size(), deadline);
-}
-
-bool ReadHead(const OwnedSocket& socket, ReplyHead& reply, const Deadline& deadline)
-{
-    return socks::ReadExact(socket.Get(), reply.data(), reply.size(), deadline);
-}
-
-// The rest of a granted reply is read and dropped: the tunnel handed over
-// must start with the destination's first byte, not the proxy's leftovers.
-bool SkipBytes(const OwnedSocket& socket, std::size_t count, const Deadline& deadline)
-{
-    std::uint8_t sink[256 + 2];
-    return count <= sizeof sink && socks::ReadExact(socket.Get(), sink, count, deadline);
-}
-
-bool SkipSocks5BoundAddress(const OwnedSocket& socket, const Deadline& deadline)
-{
-    socks::Socks5ReplyMiddle middle{};
-    if (!socks::ReadExact(socket.Get(), middle.data(), middle.size(), deadline)) {
-        return false;
-    }
-    const int rest = socks::Socks5ReplyRestSize(middle);
-    return rest >= 0 && SkipBytes(socket, static_cast<std::size_t>(rest), deadline);
 }
 
 // The caller gets an ordinary blocking socket, as if no time-out had existed.
@@ -150,10 +120,8 @@ SocketHandle TestSocks4(int family, int type, int protocol, const ProxyTestInfo*
         return kInvalidSocket;
     }
 
-    ReplyHead reply{};
-    if (!Send(socket, socks::EncodeSocks4Connect(where.target), deadline) ||
-        !ReadHead(socket, reply, deadline) || !socks::Socks4Granted(reply) ||
-        !SkipBytes(socket, socks::kSocks4ReplyRestSize, deadline)) {
+    if (socks::Socks4Handshake(socket.Get(), where.target, deadline) !=
+        socks::HandshakeResult::Granted) {
         return kInvalidSocket;
     }
     return HandOver(socket);
@@ -182,27 +150,8 @@ SocketHandle TestSocks5(int family, int type, int protocol, const ProxyTestInfo*
         return kInvalidSocket;
     }
 
-    ReplyHead reply{};
-    if (!Send(socket, socks::EncodeSocks5Greeting(), deadline) ||
-        !ReadHead(socket, reply, deadline)) {
-        return kInvalidSocket;
-    }
-    switch (socks::DecodeSocks5MethodChoice(reply)) {
-    case socks::Socks5Method::NoAuthentication:
-        break;
-    case socks::Socks5Method::UserPassword:
-        if (!socks::SendAll(socket.Get(), login.data(), login.size(), deadline) ||
-            !ReadHead(socket, reply, deadline) || !socks::Socks5UserPasswordAccepted(reply)) {
-            return kInvalidSocket;
-        }
-        break;
-    case socks::Socks5Method::Unusable:
-        return kInvalidSocket;
-    }
-
-    if (!Send(socket, socks::EncodeSocks5Connect(where.target), deadline) ||
-        !ReadHead(socket, reply, deadline) || !socks::Socks5Granted(reply) ||
-        !SkipSocks5BoundAddress(socket, deadline)) {
+    if (socks::Socks5Handshake(socket.Get(), where.target, user, password, deadline) !=
+        socks::HandshakeResult::Granted) {
         return kInvalidSocket;
     }
     return HandOver(socket);

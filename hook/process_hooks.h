@@ -1,0 +1,22 @@
+// hook/process_hooks.h
+// Replacements of CreateProcessA/W: a covered program's children start with
+// the library (of their width) too, and decide for themselves from
+// client.db whether they are covered.
+#pragma once
+
+#include <windows.h>
+
+namespace hook {
+
+BOOL WINAPI HookCreateProcessA(LPCSTR application, LPSTR commandLine,
+                               LPSECURITY_ATTRIBUTES processAttributes,
+                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                               DWORD flags, LPVOID environment, LPCSTR currentDirectory,
+                               LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info);
+BOOL WINAPI HookCreateProcessW(LPCWSTR application, LPWSTR commandLine,
+                               LPSECURITY_ATTRIBUTES processAttributes,
+                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                               DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
+                               LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info);
+
+}  // namespace hook

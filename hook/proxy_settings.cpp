@@ -1,0 +1,28 @@
+// hook/proxy_settings.cpp
+#include "hook/proxy_settings.h"
+
+namespace hook {
+
+namespace {
+
+// Written once in the loader's call, before any hook is installed; only read
+// afterwards.
+ProxyServer& Server()
+{
+    static ProxyServer server;
+    return server;
+}
+
+}  // namespace
+
+void SetProxyServer(const ProxyServer& server)
+{
+    Server() = server;
+}
+
+const ProxyServer& GetProxyServer()
+{
+    return Server();
+}
+
+}  // namespace hook

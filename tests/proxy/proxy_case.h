@@ -1,0 +1,69 @@
+// tests/proxy/proxy_case.h
+// One proxy test case: a fresh folder holding the launcher, the library and
+// copies of the test client, a client.db written by Kestrel's own store, and
+// the logs of the relay and of the direct listener that run-isolated started.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "store/server_record.h"
+
+// Where the servers of run-isolated listen.
+struct Network {
+    std::string address;  // bound to loopback only inside the namespace
+    int echoPort = 0;     // echo on 127.0.0.1 and on `address`
+    int relayPort = 0;    // open; +1 login, +2 refuse, +3 silent
+    int realServerBase = 0;
+    std::string realUser;
+    std::string realPassword;
+};
+const Network& TestNetwork();
+
+// What one connection of the client came to.
+struct ClientResult {
+    bool ok = false;
+    int error = 0;
+    std::string peer;  // who the socket is connected to, as the program sees it
+    long long elapsedMs = 0;
+};
+
+class ProxyCase : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    // The store as Kestrel writes it: tables, server row, settings.
+    void Configure(const ServerRecord& server, const char* enable = "1",
+                   const char* applyArea = "All");
+    ServerRecord Relay(int offset = 0, int type = 5) const;
+    std::string Db() const { return m_folder + "\\client.db"; }
+
+    // "name.exe" in the case folder.
+    std::string Program(const std::string& name) const { return m_folder + "\\" + name; }
+    // Copies the test client (or the other width's) under another name.
+    std::string CopyClient(const std::string& name, bool otherWidth = false) const;
+    bool HaveOtherWidth() const;
+    std::string Launcher() const;
+    std::string OtherWidthLauncher() const;
+
+    // Runs the client through the launcher (or directly) with `arguments`
+    // after its result file, waits for it, and returns the result lines.
+    std::vector<std::string> RunClient(const std::string& arguments, bool covered = true,
+                                       const std::string& launcher = std::string(),
+                                       const std::string& client = std::string());
+    // One connection of the given style to `address`:`port`.
+    ClientResult Connect(const std::string& style, const std::string& address, int port,
+                         bool covered = true);
+    std::string ResultFile(const std::string& name) const;
+
+    std::vector<std::string> RelayLog() const;
+    std::vector<std::string> DirectLog() const;
+    std::string RelayLine(int offset, int version, const std::string& target) const;
+
+    std::string m_folder;
+};
+
+ClientResult ParseResult(const std::string& line);
+std::vector<std::string> ReadLines(const std::string& path);
