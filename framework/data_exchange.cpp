@@ -70,15 +70,23 @@ void DDX_Control(CDataExchange& dx, int id, CWnd& object)
         dx.Fail();
 }
 
-void DDX_Text(CDataExchange& dx, int id, std::string& value)
+// The control of a text exchange, or null (the exchange then failed or had
+// failed before).
+static HWND TextControl(CDataExchange& dx, int id)
 {
     if (dx.Failed())
-        return;
+        return nullptr;
     HWND control = dx.PrepareControl(id);
-    if (!control) {
+    if (!control)
         dx.Fail();
+    return control;
+}
+
+void DDX_Text(CDataExchange& dx, int id, std::string& value)
+{
+    HWND control = TextControl(dx, id);
+    if (!control)
         return;
-    }
     if (dx.IsSaving())
         value = WindowTextOf(control);
     else
@@ -87,13 +95,9 @@ void DDX_Text(CDataExchange& dx, int id, std::string& value)
 
 void DDX_Text(CDataExchange& dx, int id, int& value)
 {
-    if (dx.Failed())
+    HWND control = TextControl(dx, id);
+    if (!control)
         return;
-    HWND control = dx.PrepareControl(id);
-    if (!control) {
-        dx.Fail();
-        return;
-    }
     if (!dx.IsSaving()) {
         SetWindowTextA(control, std::to_string(value).c_str());
         return;
