@@ -22,6 +22,9 @@ const char* const kCreateStatements[] = {
     "Username TEXT(50), Password TEXT(50), Type INT)",
     "CREATE TABLE IF NOT EXISTS Setting (SKEY TEXT(20) UNIQUE, SVALUE TEXT(100))",
 };
+const char kInsertDefaultServer[] =
+    "INSERT INTO Server (Name, IP, Port, Username, Password, Type) "
+    "values ('SingleServer', '', 1080, '', '', 5)";
 
 struct ConnectionCloser {
     void operator()(sqlite3* db) const { sqlite3_close(db); }
@@ -175,15 +178,13 @@ bool CConfigDb::InitDatabase()
             return false;
     }
     // Fails on every start after the first: the stored server must survive.
-    InsertDefaultServer();
+    Execute(db.get(), kInsertDefaultServer);
     return true;
 }
 
 bool CConfigDb::InsertDefaultServer()
 {
-    return RunStatement(*this,
-                        "INSERT INTO Server (Name, IP, Port, Username, Password, Type) "
-                        "values ('SingleServer', '', 1080, '', '', 5)");
+    return RunStatement(*this, kInsertDefaultServer);
 }
 
 bool CConfigDb::AddApp(const std::string& path)
@@ -251,11 +252,15 @@ bool CConfigDb::GetSetting(const std::string& key, std::string& value)
 
 bool CConfigDb::SetSetting(const std::string& key, const std::string& value)
 {
-    std::string current;
-    if (GetSetting(key, current)) {
-        return RunStatement(*this, "Update Setting Set SVALUE = '" + Literal(value) +
-                                       "' Where SKEY = '" + Literal(key) + "'");
-    }
-    return RunStatement(*this, "Insert into Setting (SKEY, SVALUE) values('" + Literal(key) +
-                                   "','" + Literal(value) + "')");
+    // One connection for both steps, as for every other write: the key's row is
+    // updated, or inserted when the update found none.
+    Connection db;
+    if (!Open(*this, Access::Write, db))
+        return false;
+    if (!Execute(db.get(), "Update Setting Set SVALUE = '" + Literal(value) + "' Where SKEY = '" +
+                               Literal(key) + "'"))
+        return false;
+    return sqlite3_changes(db.get()) > 0 ||
+           Execute(db.get(), "Insert into Setting (SKEY, SVALUE) values('" + Literal(key) + "','" +
+                                 Literal(value) + "')");
 }
