@@ -16,6 +16,8 @@
 namespace {
 
 const char kDefaultServerAddress[] = "192.168.1.1";
+// The port of the default server row, shown also when client.db cannot be read.
+const int kDefaultServerPort = 1080;
 const int kPasswordMaxChars = 30;
 
 std::string LoadString(UINT id)
@@ -102,6 +104,9 @@ bool CServerPage::OnInitDialog()
     int type = 0;
     CConfigDb db;
     db.SetDbPath(GetClientDbPath());
+    // A failed read leaves the port as it was: 0 would fail validation at
+    // close and hold the closing window behind a message box.
+    m_port = kDefaultServerPort;
     db.LoadServer(address, m_port, userName, password, type);
     m_userName = userName;
     m_password = password;
