@@ -100,25 +100,7 @@ protected:
         return value;
     }
 
-    // The labels of the list in item order, ANSI.
-    std::vector<std::string> Labels() const
-    {
-        std::vector<std::string> labels;
-        e2e::RemoteBuffer buffer(m_kestrel->Id(), sizeof(LVITEMA) + MAX_PATH);
-        const int count = static_cast<int>(SendMessageA(m_list, LVM_GETITEMCOUNT, 0, 0));
-        for (int i = 0; i < count && buffer.Valid(); ++i) {
-            LVITEMA item = {};
-            item.pszText = buffer.At(sizeof item);
-            item.cchTextMax = MAX_PATH;
-            char text[MAX_PATH] = {};
-            buffer.Write(0, &item, sizeof item);
-            SendMessageA(m_list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i),
-                         reinterpret_cast<LPARAM>(buffer.At(0)));
-            buffer.Read(sizeof item, text, sizeof text - 1);
-            labels.push_back(text);
-        }
-        return labels;
-    }
+    std::vector<std::string> Labels() const { return e2e::ListViewLabels(m_kestrel->Id(), m_list); }
 
     POINT IconCentre(int index) const
     {
@@ -161,25 +143,7 @@ protected:
     {
         const DWORD before = ChangeCounter();
         ASSERT_TRUE(PostMessageA(Item(IDC_ADD_PROGRAM), BM_CLICK, 0, 0));
-        HWND dialog = nullptr;
-        ASSERT_TRUE(WaitUntil([&] {
-            dialog = e2e::FindTopLevel(m_kestrel->Id(), [&](HWND window) {
-                char className[16] = {};
-                GetClassNameA(window, className, sizeof className);
-                return window != m_window && IsWindowVisible(window) &&
-                       std::string(className) == "#32770";
-            });
-            return dialog != nullptr;
-        }));
-        if (path.empty()) {
-            ASSERT_TRUE(PostMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0));
-        } else {
-            const int kFileNameField = 1148;  // the combo box cmb13
-            SendMessageA(GetDlgItem(dialog, kFileNameField), WM_SETTEXT, 0,
-                         reinterpret_cast<LPARAM>(path.c_str()));
-            ASSERT_TRUE(PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0));
-        }
-        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); })) << path;
+        ASSERT_TRUE(e2e::ChooseInFileDialog(m_kestrel->Id(), m_window, path)) << path;
         // The notification comes last, in every case.
         ASSERT_TRUE(WaitUntil([&] { return ChangeCounter() == before + 1; })) << path;
     }

@@ -19,8 +19,6 @@ BOOL CALLBACK FindIconWindow(HWND child, LPARAM found)
 
 }  // namespace
 
-// The icon's window in Wine's notification area: a child of its tray window
-// (Wine 8: a stand-alone tray; later Wines: Shell_TrayWnd).
 HWND IconWindow()
 {
     HWND found = nullptr;

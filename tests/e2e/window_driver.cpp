@@ -129,6 +129,25 @@ bool ClickTab(HWND tab, int index)
            PostMessageA(tab, WM_LBUTTONUP, 0, at);
 }
 
+std::vector<std::string> ListViewLabels(DWORD processId, HWND list)
+{
+    std::vector<std::string> labels;
+    RemoteBuffer buffer(processId, sizeof(LVITEMA) + MAX_PATH);
+    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count && buffer.Valid(); ++i) {
+        LVITEMA item = {};
+        item.pszText = buffer.At(sizeof item);
+        item.cchTextMax = MAX_PATH;
+        char text[MAX_PATH] = {};
+        buffer.Write(0, &item, sizeof item);
+        SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i),
+                     reinterpret_cast<LPARAM>(buffer.At(0)));
+        buffer.Read(sizeof item, text, sizeof text - 1);
+        labels.push_back(text);
+    }
+    return labels;
+}
+
 bool ClickButton(HWND button)
 {
     return SendMessageWaiting(button, BM_CLICK, 0, 0);
@@ -144,6 +163,32 @@ bool SendMessageWaiting(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     DWORD_PTR result = 0;
     return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kReplyMs, &result) !=
            0;
+}
+
+bool ChooseInFileDialog(DWORD processId, HWND owner, const std::string& path)
+{
+    HWND dialog = nullptr;
+    if (!WaitUntil([&] {
+            dialog = FindTopLevel(processId, [&](HWND window) {
+                char className[16] = {};
+                GetClassNameA(window, className, sizeof className);
+                return window != owner && IsWindowVisible(window) &&
+                       std::string(className) == "#32770";
+            });
+            return dialog != nullptr;
+        }))
+        return false;
+    if (path.empty()) {
+        if (!PostMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0))
+            return false;
+    } else {
+        const int kFileNameField = 1148;  // the combo box cmb13
+        SendMessageA(GetDlgItem(dialog, kFileNameField), WM_SETTEXT, 0,
+                     reinterpret_cast<LPARAM>(path.c_str()));
+        if (!PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0))
+            return false;
+    }
+    return WaitUntil([&] { return !IsWindow(dialog); });
 }
 
 bool BringToFront(HWND window)

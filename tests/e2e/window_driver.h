@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -35,11 +36,19 @@ bool TabItemRect(HWND tab, int index, RECT& rect);
 // A left click at the centre of the item, posted as mouse messages.
 bool ClickTab(HWND tab, int index);
 
+// The labels of a list view in item order, through a buffer inside its process.
+std::vector<std::string> ListViewLabels(DWORD processId, HWND list);
+
 bool ClickButton(HWND button);  // BM_CLICK
 // A menu command as the menu bar sends it; posted, so a modal box it opens
 // does not hold the caller.
 bool PostCommand(HWND window, WORD id);
 bool SendMessageWaiting(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Waits for the file dialog that owner's process opens, then chooses path in
+// it as typed into its name field, or cancels it for an empty path. True once
+// the dialog has gone.
+bool ChooseInFileDialog(DWORD processId, HWND owner, const std::string& path);
 
 // Makes the window the foreground one, so that input reaches it.
 bool BringToFront(HWND window);
