@@ -187,19 +187,8 @@ protected:
     {
         HWND list = GetDlgItem(GetDlgItem(m_tab, IDD_PROGRAM_LIST_PAGE), IDC_PROGRAM_LIST);
         std::vector<std::string> labels;
-        e2e::RemoteBuffer buffer(m_kestrel->Id(), sizeof(LVITEMA) + MAX_PATH);
-        const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-        for (int i = 0; i < count && buffer.Valid(); ++i) {
-            LVITEMA item = {};
-            item.pszText = buffer.At(sizeof item);
-            item.cchTextMax = MAX_PATH;
-            char text[MAX_PATH] = {};
-            buffer.Write(0, &item, sizeof item);
-            SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i),
-                         reinterpret_cast<LPARAM>(buffer.At(0)));
-            buffer.Read(sizeof item, text, sizeof text - 1);
-            labels.push_back(e2e::Utf8FromAnsi(text));
-        }
+        for (const std::string& label : e2e::ListViewLabels(m_kestrel->Id(), list))
+            labels.push_back(e2e::Utf8FromAnsi(label));
         return labels;
     }
 

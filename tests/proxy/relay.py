@@ -133,8 +133,8 @@ def main():
     directory, echo_port, direct_address = sys.argv[1], int(sys.argv[2]), sys.argv[3]
     servers = [make_echo(directory, "127.0.0.1", echo_port, False),
                make_echo(directory, direct_address, echo_port, True)]
-    for spec in sys.argv[4:]:
-        port, mode = spec.split(":")
+    for relay in sys.argv[4:]:
+        port, mode = relay.split(":")
         servers.append(make_relay(directory, int(port), mode, echo_port))
     for server in servers:
         threading.Thread(target=server.serve_forever, daemon=True).start()
