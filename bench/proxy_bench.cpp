@@ -4,11 +4,17 @@
 // - a covered program's connect through the relay against the least client
 //   that does the same SOCKS 5 handshake itself on a plain socket;
 // - starting a small program through the launcher against starting it
-//   directly.
+//   directly;
+// - many non-blocking connects from one thread through a relay that delays
+//   each reply, against one such connect: tunnels must open side by side;
+// - a large transfer through a tunnel against the same transfer through the
+//   same server (microsocks) by the least client.
 // Both sides of each pair run alternately in batches, so that a busy machine
 // slows them alike.
 //   kestrel_proxy_bench [ROUNDS]            drives the measurements
 //   kestrel_proxy_bench hooked|least N FILE  the timed connects, medians to FILE
+//   kestrel_proxy_bench parallel N FILE      N connects at once, total time to FILE
+//   kestrel_proxy_bench pull hooked|least PORT BYTES FILE  one transfer, time to FILE
 //   kestrel_proxy_bench idle                 starts and ends
 #include <winsock2.h>
 #include <windows.h>
@@ -20,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "store/config_db.h"
@@ -121,6 +128,143 @@ int TimedConnects(bool hooked, int rounds, const std::string& resultFile)
     return failures == 0 ? 0 : 1;
 }
 
+void WriteTime(const std::string& file, double microseconds)
+{
+    if (std::FILE* out = std::fopen(file.c_str(), "w")) {
+        std::fprintf(out, "%.1f\n", microseconds);
+        std::fclose(out);
+    }
+}
+
+// N non-blocking connects started together from one thread and waited for
+// with select until every one is writable (the tunnel open) or failed.
+int ParallelConnects(int count, const std::string& resultFile)
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const sockaddr_in target = Address(Env("KESTREL_PROXY_ADDRESS"), 7);
+    std::vector<SOCKET> pending;
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long on = 1;
+        ioctlsocket(s, FIONBIO, &on);
+        if (connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 &&
+            WSAGetLastError() != WSAEWOULDBLOCK)
+            return 1;
+        pending.push_back(s);
+    }
+    int failures = 0;
+    std::vector<SOCKET> done;
+    while (!pending.empty()) {
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        for (SOCKET s : pending) {
+            FD_SET(s, &writable);
+            FD_SET(s, &failed);
+        }
+        timeval wait{30, 0};
+        if (select(0, nullptr, &writable, &failed, &wait) <= 0)
+            return 1;
+        std::vector<SOCKET> still;
+        for (SOCKET s : pending) {
+            if (FD_ISSET(s, &failed))
+                ++failures;
+            if (FD_ISSET(s, &writable) || FD_ISSET(s, &failed))
+                done.push_back(s);
+            else
+                still.push_back(s);
+        }
+        pending.swap(still);
+    }
+    WriteTime(resultFile, MicrosecondsSince(start));
+    for (SOCKET s : done)
+        closesocket(s);
+    return failures == 0 ? 0 : 1;
+}
+
+// Reads `bytes` from a source on the test address, through the library
+// (hooked) or through microsocks by the least client; only the transfer is
+// timed, from the first byte asked for to the last received.
+int Pull(bool hooked, int sourcePort, long long bytes, const std::string& resultFile)
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const sockaddr_in target = Address(Env("KESTREL_PROXY_ADDRESS"), sourcePort);
+    const sockaddr_in server =
+        Address("127.0.0.1", std::atoi(Env("KESTREL_TEST_PORT_BASE").c_str()));
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const bool connected =
+        hooked ? connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0
+               : connect(s, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0 &&
+                     LeastHandshake(s, target);
+    if (!connected)
+        return 1;
+    std::vector<char> buffer(1 << 16);
+    const auto start = Clock::now();
+    const char go = 'g';
+    send(s, &go, 1, 0);
+    long long received = 0;
+    while (received < bytes) {
+        const int count = recv(s, buffer.data(), static_cast<int>(buffer.size()), 0);
+        if (count <= 0)
+            break;
+        received += count;
+    }
+    WriteTime(resultFile, MicrosecondsSince(start));
+    closesocket(s);
+    return received == bytes ? 0 : 1;
+}
+
+// The transfers' source: each connection gets `bytes` after its first byte.
+class Source {
+public:
+    Source(int port, long long bytes) : m_bytes(bytes)
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        const sockaddr_in address = Address(Env("KESTREL_PROXY_ADDRESS"), port);
+        bind(m_listener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        listen(m_listener, 4);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~Source()
+    {
+        closesocket(m_listener);
+        m_thread.join();
+    }
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+
+private:
+    void Serve()
+    {
+        std::vector<char> chunk(1 << 16, 'k');
+        for (;;) {
+            SOCKET s = accept(m_listener, nullptr, nullptr);
+            if (s == INVALID_SOCKET)
+                return;
+            char go = 0;
+            if (recv(s, &go, 1, 0) == 1) {
+                for (long long sent = 0; sent < m_bytes;) {
+                    const int size =
+                        static_cast<int>(std::min<long long>(chunk.size(), m_bytes - sent));
+                    const int count = send(s, chunk.data(), size, 0);
+                    if (count <= 0)
+                        break;
+                    sent += count;
+                }
+            }
+            shutdown(s, SD_SEND);
+            closesocket(s);
+        }
+    }
+    long long m_bytes;
+    SOCKET m_listener = INVALID_SOCKET;
+    std::thread m_thread;
+};
+
 // Wall time of one start to its end; negative when it failed.
 double TimedRun(const std::string& commandLine, const std::string& folder)
 {
@@ -142,6 +286,118 @@ double TimedRun(const std::string& commandLine, const std::string& folder)
     return code == 0 ? elapsed : -1;
 }
 
+std::vector<double> ReadTimes(const std::string& file);
+
+struct Folder {
+    std::string path;
+    std::string bench;
+    std::string launcher;
+};
+
+// A folder with the bench, the launcher, the library and a client.db that
+// sends every program through `server`.
+bool PrepareFolder(const std::string& path, const ServerRecord& server, Folder& folder)
+{
+#ifdef _WIN64
+    const std::string launcherName = "KestrelRun64.exe";
+    const std::string hookName = "KestrelHook64.dll";
+#else
+    const std::string launcherName = "KestrelRun.exe";
+    const std::string hookName = "KestrelHook.dll";
+#endif
+    std::filesystem::create_directories(path);
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    folder = {path, path + "\\bench.exe", path + "\\" + launcherName};
+    if (!CopyFileA(self, folder.bench.c_str(), FALSE) ||
+        !CopyFileA(WindowsPath(Env("KESTREL_PROXY_RUN")).c_str(), folder.launcher.c_str(),
+                   FALSE) ||
+        !CopyFileA(WindowsPath(Env("KESTREL_PROXY_HOOK")).c_str(),
+                   (path + "\\" + hookName).c_str(), FALSE)) {
+        std::fprintf(stderr, "cannot prepare %s\n", path.c_str());
+        return false;
+    }
+    CConfigDb db;
+    db.SetDbPath(path + "\\client.db");
+    db.InitDatabase();
+    db.SaveServer(server);
+    db.SetSetting("Enable", "1");
+    db.SetSetting("ApplyArea", "All");
+    return true;
+}
+
+// Median wall times of `rounds` covered runs of the bench with `arguments`,
+// each run writing its own time to the folder's times file.
+double CoveredMedian(const Folder& folder, const std::string& arguments, int rounds, bool& ok)
+{
+    std::vector<double> times;
+    const std::string file = folder.path + "\\times.txt";
+    for (int i = 0; i < rounds; ++i) {
+        ok = TimedRun("\"" + folder.launcher + "\" -wait \"" + folder.bench + "\" " + arguments +
+                          " \"" + file + "\"",
+                      folder.path) >= 0 &&
+             ok;
+        for (double t : ReadTimes(file))
+            times.push_back(t);
+    }
+    return Median(times);
+}
+
+// Tunnels opened side by side: 32 at once against one, through the relay
+// that delays each of its replies by 100 ms.
+void MeasureParallel(const std::string& root, bool& ok)
+{
+    const int slowRelay = std::atoi(Env("KESTREL_PROXY_RELAY_PORT").c_str()) + 4;
+    Folder folder;
+    if (!PrepareFolder(root + "\\parallel", {"127.0.0.1", slowRelay, "", "", 5}, folder)) {
+        ok = false;
+        return;
+    }
+    const double one = CoveredMedian(folder, "parallel 1", 5, ok);
+    const double many = CoveredMedian(folder, "parallel 32", 5, ok);
+    std::printf(
+        "32 non-blocking connects at once   %8.1f ms  one connect  %8.1f ms  ratio %4.2f "
+        "(aim <= 1.5x; relay delays each reply 100 ms)\n",
+        many / 1000, one / 1000, one > 0 ? many / one : 0.0);
+}
+
+// Throughput through a tunnel against the least client, both through
+// microsocks to the same source.
+void MeasureTransfer(const std::string& root, bool& ok)
+{
+    const long long bytes = 100LL * 1024 * 1024;
+    const int port = std::atoi(Env("KESTREL_TEST_PORT_BASE").c_str()) + 30;
+    const int microsocks = std::atoi(Env("KESTREL_TEST_PORT_BASE").c_str());
+    Folder folder;
+    if (!PrepareFolder(root + "\\transfer", {"127.0.0.1", microsocks, "", "", 5}, folder)) {
+        ok = false;
+        return;
+    }
+    Source source(port, bytes);
+    const std::string file = folder.path + "\\times.txt";
+    const std::string tail = std::to_string(port) + " " + std::to_string(bytes) + " \"" + file + "\"";
+    std::vector<double> hooked;
+    std::vector<double> least;
+    for (int round = 0; round < 3; ++round) {
+        ok = TimedRun("\"" + folder.launcher + "\" -wait \"" + folder.bench + "\" pull hooked " +
+                          tail,
+                      folder.path) >= 0 &&
+             ok;
+        for (double t : ReadTimes(file))
+            hooked.push_back(t);
+        ok = TimedRun("\"" + folder.bench + "\" pull least " + tail, folder.path) >= 0 && ok;
+        for (double t : ReadTimes(file))
+            least.push_back(t);
+    }
+    const double h = Median(hooked);
+    const double l = Median(least);
+    const double mb = static_cast<double>(bytes) / (1024 * 1024);
+    std::printf(
+        "100 MB through a tunnel            %8.1f MB/s least client %8.1f MB/s ratio %4.2f "
+        "(aim >= 0.9x; through microsocks)\n",
+        h > 0 ? mb / (h / 1e6) : 0.0, l > 0 ? mb / (l / 1e6) : 0.0, h > 0 ? l / h : 0.0);
+}
+
 std::vector<double> ReadTimes(const std::string& file)
 {
     std::vector<double> times;
@@ -156,32 +412,15 @@ std::vector<double> ReadTimes(const std::string& file)
 
 int Drive(int rounds)
 {
-#ifdef _WIN64
-    const std::string launcherName = "KestrelRun64.exe";
-    const std::string hookName = "KestrelHook64.dll";
-#else
-    const std::string launcherName = "KestrelRun.exe";
-    const std::string hookName = "KestrelHook.dll";
-#endif
-    const std::string folder = WindowsPath(Env("KESTREL_PROXY_WORK")) + "\\bench";
-    std::filesystem::create_directories(folder);
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    const std::string bench = folder + "\\bench.exe";
-    const std::string launcher = folder + "\\" + launcherName;
-    if (!CopyFileA(self, bench.c_str(), FALSE) ||
-        !CopyFileA(WindowsPath(Env("KESTREL_PROXY_RUN")).c_str(), launcher.c_str(), FALSE) ||
-        !CopyFileA(WindowsPath(Env("KESTREL_PROXY_HOOK")).c_str(),
-                   (folder + "\\" + hookName).c_str(), FALSE)) {
-        std::fprintf(stderr, "cannot prepare %s\n", folder.c_str());
+    const std::string root = WindowsPath(Env("KESTREL_PROXY_WORK"));
+    Folder prepared;
+    if (!PrepareFolder(root + "\\bench",
+                       {"127.0.0.1", std::atoi(Env("KESTREL_PROXY_RELAY_PORT").c_str()), "", "", 5},
+                       prepared))
         return 1;
-    }
-    CConfigDb db;
-    db.SetDbPath(folder + "\\client.db");
-    db.InitDatabase();
-    db.SaveServer({"127.0.0.1", std::atoi(Env("KESTREL_PROXY_RELAY_PORT").c_str()), "", "", 5});
-    db.SetSetting("Enable", "1");
-    db.SetSetting("ApplyArea", "All");
+    const std::string& folder = prepared.path;
+    const std::string& bench = prepared.bench;
+    const std::string& launcher = prepared.launcher;
 
     const int batches = 5;
     const int perBatch = std::max(1, rounds / batches);
@@ -221,6 +460,8 @@ int Drive(int rounds)
         "start of a small program           %8.1f ms  through the launcher %8.1f ms  "
         "injection costs %.1f ms (%zu starts each)\n",
         d, c, c - d, direct.size());
+    MeasureParallel(root, ok);
+    MeasureTransfer(root, ok);
     if (!ok)
         std::printf("SOME RUNS FAILED\n");
     return ok ? 0 : 1;
@@ -235,5 +476,10 @@ int main(int argc, char** argv)
         return 0;
     if ((mode == "hooked" || mode == "least") && argc > 3)
         return TimedConnects(mode == "hooked", std::atoi(argv[2]), argv[3]);
+    if (mode == "parallel" && argc > 3)
+        return ParallelConnects(std::atoi(argv[2]), argv[3]);
+    if (mode == "pull" && argc > 5)
+        return Pull(std::string(argv[2]) == "hooked", std::atoi(argv[3]), std::atoll(argv[4]),
+                    argv[5]);
     return Drive(argc > 1 ? std::max(5, std::atoi(argv[1])) : 500);
 }

@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include <windows.h>
+
 #include <sqlite3.h>
 
 #include "store/ansi_utf8.h"
@@ -75,28 +77,11 @@ void ReadServer(sqlite3* db, ProxyServer& server)
                          ColumnText(statement.get(), 3));
 }
 
-}  // namespace
-
-ProxyServer CheckServer(const std::string& ip, long long port, long long type,
-                        const std::string& user, const std::string& password)
-{
-    ProxyServer server;
-    server.user = user;
-    server.password = password;
-    server.type = static_cast<int>(type == 4 || type == 5 ? type : 0);
-    server.endpoint.port = static_cast<std::uint16_t>(port >= 1 && port <= 65535 ? port : 0);
-    server.usable = socks::ParseIpv4(ip, server.endpoint.address) && server.type != 0 &&
-                    server.endpoint.port != 0;
-    return server;
-}
-
-bool ReadHookConfig(const std::string& ansiDbPath, int busyTimeoutMs, HookConfig& config)
+bool ReadUtf8(const std::string& path, int busyTimeoutMs, HookConfig& config)
 {
     // SQLite would open an empty name as a private temporary database.
-    if (ansiDbPath.empty())
+    if (path.empty())
         return false;
-    std::string path = ansiDbPath;
-    ConvertAnsiToUtf8(path);
     sqlite3* handle = nullptr;
     // Read-only: a missing file stays missing, and nothing is ever written.
     const int rc = sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr);
@@ -123,6 +108,42 @@ bool ReadHookConfig(const std::string& ansiDbPath, int busyTimeoutMs, HookConfig
     sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr);
     config = std::move(read);
     return true;
+}
+
+}  // namespace
+
+ProxyServer CheckServer(const std::string& ip, long long port, long long type,
+                        const std::string& user, const std::string& password)
+{
+    ProxyServer server;
+    server.user = user;
+    server.password = password;
+    server.type = static_cast<int>(type == 4 || type == 5 ? type : 0);
+    server.endpoint.port = static_cast<std::uint16_t>(port >= 1 && port <= 65535 ? port : 0);
+    server.usable = socks::ParseIpv4(ip, server.endpoint.address) && server.type != 0 &&
+                    server.endpoint.port != 0;
+    return server;
+}
+
+bool ReadHookConfig(const std::string& ansiDbPath, int busyTimeoutMs, HookConfig& config)
+{
+    std::string path = ansiDbPath;
+    ConvertAnsiToUtf8(path);
+    return ReadUtf8(path, busyTimeoutMs, config);
+}
+
+bool ReadHookConfig(const std::wstring& dbPath, int busyTimeoutMs, HookConfig& config)
+{
+    std::string path;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, dbPath.c_str(),
+                                         static_cast<int>(dbPath.size()), nullptr, 0, nullptr,
+                                         nullptr);
+    if (size > 0) {
+        path.resize(static_cast<std::size_t>(size));
+        WideCharToMultiByte(CP_UTF8, 0, dbPath.c_str(), static_cast<int>(dbPath.size()), &path[0],
+                            size, nullptr, nullptr);
+    }
+    return ReadUtf8(path, busyTimeoutMs, config);
 }
 
 }  // namespace hook

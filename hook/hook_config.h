@@ -37,6 +37,8 @@ constexpr int kConfigBusyTimeoutMs = 1000;
 // within busyTimeoutMs, or has no Setting table: the process then stays
 // untouched. Other tables that cannot be read leave their part empty.
 bool ReadHookConfig(const std::string& ansiDbPath, int busyTimeoutMs, HookConfig& config);
+// The same by a wide path, which a folder outside the ANSI code page needs.
+bool ReadHookConfig(const std::wstring& dbPath, int busyTimeoutMs, HookConfig& config);
 
 // The server row's values as stored; a NULL reads as empty text or 0.
 ProxyServer CheckServer(const std::string& ip, long long port, long long type,

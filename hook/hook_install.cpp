@@ -1,13 +1,20 @@
 // hook/hook_install.cpp
 #include "hook/hook_install.h"
 
+#include <winternl.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <vector>
 
 #include "hook/connect_hooks.h"
 #include "hook/import_patcher.h"
 #include "hook/loader_hooks.h"
+#include "hook/never_destroyed.h"
 #include "hook/process_hooks.h"
+#include "hook/socket_hooks.h"
+#include "hook/wait_hooks.h"
 
 namespace hook {
 
@@ -19,44 +26,185 @@ struct Replacement {
     void* hook;
 };
 
-// A function may be exported by kernel32 and kernelbase at two addresses
-// (one forwarding to the other); importers of either are redirected.
+template <typename F>
+void* Hook(F* function)
+{
+    return reinterpret_cast<void*>(function);
+}
+
+// A function may be exported by several modules at different addresses (one
+// forwarding to another): importers of each are redirected.
 const Replacement kReplacements[] = {
-    {"ws2_32.dll", "connect", reinterpret_cast<void*>(&HookConnect)},
-    {"ws2_32.dll", "WSAConnect", reinterpret_cast<void*>(&HookWSAConnect)},
-    {"ws2_32.dll", "WSAIoctl", reinterpret_cast<void*>(&HookWSAIoctl)},
-    {"kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&HookGetProcAddress)},
-    {"kernel32.dll", "LoadLibraryA", reinterpret_cast<void*>(&HookLoadLibraryA)},
-    {"kernel32.dll", "LoadLibraryW", reinterpret_cast<void*>(&HookLoadLibraryW)},
-    {"kernel32.dll", "LoadLibraryExA", reinterpret_cast<void*>(&HookLoadLibraryExA)},
-    {"kernel32.dll", "LoadLibraryExW", reinterpret_cast<void*>(&HookLoadLibraryExW)},
-    {"kernel32.dll", "CreateProcessA", reinterpret_cast<void*>(&HookCreateProcessA)},
-    {"kernel32.dll", "CreateProcessW", reinterpret_cast<void*>(&HookCreateProcessW)},
-    {"kernelbase.dll", "GetProcAddress", reinterpret_cast<void*>(&HookGetProcAddress)},
-    {"kernelbase.dll", "LoadLibraryA", reinterpret_cast<void*>(&HookLoadLibraryA)},
-    {"kernelbase.dll", "LoadLibraryW", reinterpret_cast<void*>(&HookLoadLibraryW)},
-    {"kernelbase.dll", "LoadLibraryExA", reinterpret_cast<void*>(&HookLoadLibraryExA)},
-    {"kernelbase.dll", "LoadLibraryExW", reinterpret_cast<void*>(&HookLoadLibraryExW)},
-    {"kernelbase.dll", "CreateProcessA", reinterpret_cast<void*>(&HookCreateProcessA)},
-    {"kernelbase.dll", "CreateProcessW", reinterpret_cast<void*>(&HookCreateProcessW)},
+    {"ws2_32.dll", "connect", Hook(&HookConnect)},
+    {"ws2_32.dll", "WSAConnect", Hook(&HookWSAConnect)},
+    {"ws2_32.dll", "WSAIoctl", Hook(&HookWSAIoctl)},
+    {"ws2_32.dll", "WSAConnectByNameA", Hook(&HookWSAConnectByNameA)},
+    {"ws2_32.dll", "WSAConnectByNameW", Hook(&HookWSAConnectByNameW)},
+    {"ws2_32.dll", "WSAConnectByList", Hook(&HookWSAConnectByList)},
+    {"ws2_32.dll", "socket", Hook(&HookSocket)},
+    {"ws2_32.dll", "WSASocketA", Hook(&HookWSASocketA)},
+    {"ws2_32.dll", "WSASocketW", Hook(&HookWSASocketW)},
+    {"ws2_32.dll", "closesocket", Hook(&HookClosesocket)},
+    {"ws2_32.dll", "ioctlsocket", Hook(&HookIoctlsocket)},
+    {"ws2_32.dll", "WSAEventSelect", Hook(&HookWSAEventSelect)},
+    {"ws2_32.dll", "WSAAsyncSelect", Hook(&HookWSAAsyncSelect)},
+    {"ws2_32.dll", "WSAEnumNetworkEvents", Hook(&HookWSAEnumNetworkEvents)},
+    {"ws2_32.dll", "getpeername", Hook(&HookGetpeername)},
+    {"ws2_32.dll", "getsockopt", Hook(&HookGetsockopt)},
+    {"ws2_32.dll", "select", Hook(&HookSelect)},
+    {"ws2_32.dll", "WSAPoll", Hook(&HookWSAPoll)},
+    {"kernel32.dll", "GetProcAddress", Hook(&HookGetProcAddress)},
+    {"kernel32.dll", "LoadLibraryA", Hook(&HookLoadLibraryA)},
+    {"kernel32.dll", "LoadLibraryW", Hook(&HookLoadLibraryW)},
+    {"kernel32.dll", "LoadLibraryExA", Hook(&HookLoadLibraryExA)},
+    {"kernel32.dll", "LoadLibraryExW", Hook(&HookLoadLibraryExW)},
+    {"kernel32.dll", "CreateProcessA", Hook(&HookCreateProcessA)},
+    {"kernel32.dll", "CreateProcessW", Hook(&HookCreateProcessW)},
+    {"kernel32.dll", "CreateProcessAsUserA", Hook(&HookCreateProcessAsUserA)},
+    {"kernel32.dll", "CreateProcessAsUserW", Hook(&HookCreateProcessAsUserW)},
+    {"kernel32.dll", "CreateIoCompletionPort", Hook(&HookCreateIoCompletionPort)},
+    {"kernelbase.dll", "GetProcAddress", Hook(&HookGetProcAddress)},
+    {"kernelbase.dll", "LoadLibraryA", Hook(&HookLoadLibraryA)},
+    {"kernelbase.dll", "LoadLibraryW", Hook(&HookLoadLibraryW)},
+    {"kernelbase.dll", "LoadLibraryExA", Hook(&HookLoadLibraryExA)},
+    {"kernelbase.dll", "LoadLibraryExW", Hook(&HookLoadLibraryExW)},
+    {"kernelbase.dll", "CreateProcessA", Hook(&HookCreateProcessA)},
+    {"kernelbase.dll", "CreateProcessW", Hook(&HookCreateProcessW)},
+    {"kernelbase.dll", "CreateProcessAsUserA", Hook(&HookCreateProcessAsUserA)},
+    {"kernelbase.dll", "CreateProcessAsUserW", Hook(&HookCreateProcessAsUserW)},
+    {"kernelbase.dll", "CreateIoCompletionPort", Hook(&HookCreateIoCompletionPort)},
+    {"advapi32.dll", "CreateProcessAsUserA", Hook(&HookCreateProcessAsUserA)},
+    {"advapi32.dll", "CreateProcessAsUserW", Hook(&HookCreateProcessAsUserW)},
 };
+constexpr std::size_t kMaxRedirects = sizeof kReplacements / sizeof kReplacements[0];
 
 struct State {
     HMODULE self = nullptr;
+    // Redirects are only ever added, each before the count that publishes
+    // it, so that lookups on any thread need no lock.
+    ImportRedirect redirects[kMaxRedirects] = {};
+    std::atomic<std::size_t> count{0};
+    bool resolved[kMaxRedirects] = {};
     // Left unpatched: the library, whose imports must keep reaching the
     // originals, and the modules that export the originals, which call one
     // another through their own imports (kernel32's GetProcAddress calls
     // kernelbase's): patched, a replacement calling its original would end
     // up in itself.
     std::vector<HMODULE> unpatched;
-    std::vector<ImportRedirect> redirects;  // fixed once installed
-    CRITICAL_SECTION patching;
+    SRWLOCK lock = SRWLOCK_INIT;  // over `resolved` and `unpatched`
 };
 
 State& Installed()
 {
-    static State state;
-    return state;
+    static NeverDestroyed<State> state;
+    return state.Get();
+}
+
+bool SameModuleName(const char* left, const char* right)
+{
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, left, -1, right, -1) == CSTR_EQUAL;
+}
+
+// The replacement for a function delay-loaded by name, whether or not its
+// module is loaded yet: the replacement reaches the original itself.
+void* DelayedReplacement(const char* moduleName, const char* functionName)
+{
+    // System modules name the kernel's functions by API set ("api-ms-win-
+    // core-processthreads-l1-1-0.dll"), which resolve to kernelbase.
+    const bool apiSet = _strnicmp(moduleName, "api-ms-", 7) == 0;
+    for (const Replacement& entry : kReplacements) {
+        if (std::strcmp(entry.name, functionName) != 0)
+            continue;
+        if (SameModuleName(entry.module, moduleName) ||
+            (apiSet && SameModuleName(entry.module, "kernelbase.dll")))
+            return entry.hook;
+    }
+    return nullptr;
+}
+
+// Learns the originals in modules loaded since the last call. The loader is
+// asked without the state's lock held: a thread inside the loader may be
+// waiting for that lock in OnModuleLoaded.
+void ResolveRedirects(State& state)
+{
+    for (std::size_t i = 0; i < kMaxRedirects; ++i) {
+        AcquireSRWLockShared(&state.lock);
+        const bool known = state.resolved[i];
+        ReleaseSRWLockShared(&state.lock);
+        if (known)
+            continue;
+        const HMODULE module = GetModuleHandleA(kReplacements[i].module);
+        if (module == nullptr)
+            continue;
+        const void* original = reinterpret_cast<const void*>(
+            GetProcAddress(module, kReplacements[i].name));
+        AcquireSRWLockExclusive(&state.lock);
+        if (!state.resolved[i]) {
+            state.resolved[i] = true;
+            if (std::find(state.unpatched.begin(), state.unpatched.end(), module) ==
+                state.unpatched.end())
+                state.unpatched.push_back(module);
+            if (original != nullptr && ReplacementOf(original) == nullptr) {
+                const std::size_t next = state.count.load();
+                state.redirects[next] = {original, kReplacements[i].hook};
+                state.count.store(next + 1);
+            }
+        }
+        ReleaseSRWLockExclusive(&state.lock);
+    }
+}
+
+PatchTable Table(State& state)
+{
+    return {state.redirects, state.count.load(), &DelayedReplacement};
+}
+
+bool IsUnpatched(State& state, HMODULE module)
+{
+    AcquireSRWLockShared(&state.lock);
+    const bool found =
+        std::find(state.unpatched.begin(), state.unpatched.end(), module) != state.unpatched.end();
+    ReleaseSRWLockShared(&state.lock);
+    return found;
+}
+
+// The loader tells of every module it maps, whoever asked for it (the
+// program, another module, the system itself), after the module's imports
+// are bound and before its own initialisation runs.
+struct LoadedNotification {
+    ULONG flags;
+    const UNICODE_STRING* fullName;
+    const UNICODE_STRING* baseName;
+    void* base;
+    ULONG size;
+};
+using NotificationFunction = VOID(CALLBACK*)(ULONG reason, const LoadedNotification* data,
+                                             void* context);
+using RegisterFunction = LONG(NTAPI*)(ULONG flags, NotificationFunction function, void* context,
+                                      void** cookie);
+constexpr ULONG kReasonLoaded = 1;
+
+VOID CALLBACK OnModuleLoaded(ULONG reason, const LoadedNotification* data, void*)
+{
+    if (reason != kReasonLoaded || data == nullptr)
+        return;
+    State& state = Installed();
+    ResolveRedirects(state);
+    const auto module = static_cast<HMODULE>(data->base);
+    if (!IsUnpatched(state, module))
+        PatchModuleImports(module, Table(state));
+}
+
+void WatchModuleLoads()
+{
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const auto reg = ntdll != nullptr
+                         ? reinterpret_cast<RegisterFunction>(reinterpret_cast<void*>(
+                               GetProcAddress(ntdll, "LdrRegisterDllNotification")))
+                         : nullptr;
+    void* cookie = nullptr;
+    if (reg != nullptr)
+        reg(0, &OnModuleLoaded, nullptr, &cookie);  // kept for the process's life
 }
 
 }  // namespace
@@ -66,39 +214,41 @@ void InstallHooks(HMODULE self)
     State& state = Installed();
     state.self = self;
     state.unpatched.push_back(self);
-    InitializeCriticalSection(&state.patching);
-    for (const Replacement& entry : kReplacements) {
-        // The library imports ws2_32 and kernel32 itself, so both are loaded;
-        // kernelbase exists only on newer systems.
-        const HMODULE module = GetModuleHandleA(entry.module);
-        if (module != nullptr && std::find(state.unpatched.begin(), state.unpatched.end(),
-                                           module) == state.unpatched.end())
-            state.unpatched.push_back(module);
-        const void* original =
-            module != nullptr ? reinterpret_cast<const void*>(GetProcAddress(module, entry.name))
-                              : nullptr;
-        if (original != nullptr && ReplacementOf(original) == nullptr)
-            state.redirects.push_back({original, entry.hook});
-    }
+    ResolveRedirects(state);
+    WatchModuleLoads();
     PatchNewModules();
 }
 
 void PatchNewModules()
 {
     State& state = Installed();
-    if (state.redirects.empty())
+    if (state.self == nullptr)
         return;
-    // Two threads loading modules at once must not patch a slot twice over.
-    EnterCriticalSection(&state.patching);
-    PatchLoadedModules(state.unpatched, state.redirects.data(), state.redirects.size());
-    LeaveCriticalSection(&state.patching);
+    ResolveRedirects(state);
+    AcquireSRWLockShared(&state.lock);
+    const std::vector<HMODULE> skip = state.unpatched;
+    ReleaseSRWLockShared(&state.lock);
+    PatchLoadedModules(skip, Table(state));
 }
 
 void* ReplacementOf(const void* original)
 {
-    for (const ImportRedirect& redirect : Installed().redirects) {
-        if (redirect.original == original)
-            return redirect.replacement;
+    State& state = Installed();
+    const std::size_t count = state.count.load();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (state.redirects[i].original == original)
+            return state.redirects[i].replacement;
+    }
+    return nullptr;
+}
+
+void* OriginalOf(const void* replacement)
+{
+    State& state = Installed();
+    const std::size_t count = state.count.load();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (state.redirects[i].replacement == replacement)
+            return const_cast<void*>(state.redirects[i].original);
     }
     return nullptr;
 }

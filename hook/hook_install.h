@@ -1,14 +1,14 @@
 // hook/hook_install.h
 // Which functions the library replaces, and putting the replacements in place
-// in every module: at load, and again after every module load the program
-// asks for.
+// in every module: at load, as each later module is loaded (before its own
+// code runs), and after every load the program asks for.
 #pragma once
 
 #include <windows.h>
 
 namespace hook {
 
-// Once, while the library is being loaded into a covered process.
+// Once, when the library has decided that this process is covered.
 void InstallHooks(HMODULE self);
 
 // Patches modules loaded since; cheap enough to run after every load.
@@ -16,6 +16,10 @@ void PatchNewModules();
 
 // The replacement of an original function, or null: for GetProcAddress.
 void* ReplacementOf(const void* original);
+
+// An original function a replacement stands for, or null before the module
+// that exports it is loaded.
+void* OriginalOf(const void* replacement);
 
 // The library's own module, for finding the files beside it.
 HMODULE HookModule();

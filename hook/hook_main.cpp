@@ -1,47 +1,89 @@
 // hook/hook_main.cpp
-// The library's entry: on load it reads client.db once and, when this
-// process is covered, puts its replacements in place. Otherwise it does
-// nothing at all and the process runs untouched.
+// The library's entry points. Loading it does nothing but load it: the
+// start stub that loaded it then calls KestrelStart, outside the loader
+// lock, which reads client.db once and, when this process is covered, puts
+// the replacements in place. Otherwise the process runs untouched.
 #include <windows.h>
 
+#include <cstdint>
+#include <string>
+
 #include "common/module_dir.h"
+#include "framework/handles.h"
+#include "hook/coverage.h"
 #include "hook/hook_config.h"
 #include "hook/hook_install.h"
 #include "hook/program_match.h"
 #include "hook/proxy_settings.h"
+#include "injection/component_files.h"
+#include "injection/start_block.h"
 
 namespace {
 
-bool IsCovered(const hook::HookConfig& config)
+HMODULE OwnModule()
 {
-    return config.enabled &&
-           (config.allPrograms || hook::IsListedProgram(config.programs, hook::OwnProgramPath()));
+    HMODULE self = nullptr;
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&OwnModule), &self);
+    return self;
 }
 
-void Start(HMODULE self)
+hook::Coverage Decide(HMODULE self, const injection::Handoff& parent)
 {
+    InitModuleDir(self);
     hook::HookConfig config;
-    if (!InitModuleDir(self) ||
-        !hook::ReadHookConfig(GetClientDbPath(), hook::kConfigBusyTimeoutMs, config) ||
-        !IsCovered(config))
-        return;
-    // Replaced functions point into this library from now on: it must stay
-    // loaded whatever the program frees.
-    HMODULE pinned = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       reinterpret_cast<LPCSTR>(&Start), &pinned);
-    hook::SetProxyServer(config.server);
-    hook::InstallHooks(self);
+    // Wide: the folder may hold characters the ANSI code page cannot spell.
+    const std::wstring db = injection::ComponentPath(self, injection::kConfigFile);
+    if (db.empty() || !hook::ReadHookConfig(db, hook::kConfigBusyTimeoutMs, config))
+        return hook::DecideCoverage(nullptr, false, parent);
+    const bool listed = config.enabled && !config.allPrograms && !parent.parentCovered &&
+                        hook::IsListedProgram(config.programs, hook::OwnProgramPath());
+    return hook::DecideCoverage(&config, listed, parent);
+}
+
+bool Start(const injection::StartBlock& block)
+{
+    // The parent's copy of the event; set once decided, whatever was decided.
+    const UniqueKernelHandle ready(reinterpret_cast<HANDLE>(
+        static_cast<std::uintptr_t>(block.readyEvent)));
+    const HMODULE self = OwnModule();
+    if (block.size != sizeof(injection::StartBlock) || self == nullptr)
+        return false;
+    const hook::Coverage coverage = Decide(self, injection::HandoffFromBlock(block));
+    if (coverage.covered) {
+        // Replaced functions point into this library from now on: it must
+        // stay loaded whatever the program frees.
+        HMODULE pinned = nullptr;
+        if (!GetModuleHandleExW(
+                GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                reinterpret_cast<LPCWSTR>(&OwnModule), &pinned))
+            return false;
+        hook::SetProxyServer(coverage.server);
+        hook::InstallHooks(self);
+    }
+    if (ready)
+        SetEvent(ready.Get());
+    return true;
 }
 
 }  // namespace
 
+// Called by the start stub with the block it was given. FALSE ends the
+// process: a program that was to be covered never runs uncovered.
+extern "C" __declspec(dllexport) BOOL __cdecl KestrelStart(const injection::StartBlock* block)
+{
+    try {
+        return block != nullptr && Start(*block) ? TRUE : FALSE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
+    // Nothing under the loader lock: the work is KestrelStart's.
+    if (reason == DLL_PROCESS_ATTACH)
         DisableThreadLibraryCalls(instance);
-        Start(instance);
-    }
-    // Always loaded: a refusal would not stop the program, only the library.
     return TRUE;
 }

@@ -31,14 +31,19 @@ const IMAGE_IMPORT_DESCRIPTOR* ImportDirectory(HMODULE module, DWORD& imageSize)
     return reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
 }
 
-void* ReplacementFor(ULONG_PTR value, const ImportRedirect* redirects, std::size_t count)
+void* ReplacementFor(ULONG_PTR value, const PatchTable& table)
 {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (value == reinterpret_cast<ULONG_PTR>(redirects[i].original))
-            return redirects[i].replacement;
+    for (std::size_t i = 0; i < table.count; ++i) {
+        if (value == reinterpret_cast<ULONG_PTR>(table.redirects[i].original))
+            return table.redirects[i].replacement;
     }
     return nullptr;
 }
+
+// Two threads patching one page must not interleave their protection
+// changes: one could restore read-only under the other's write. Held only
+// around the write, never while the loader's lock is taken.
+SRWLOCK g_slotLock = SRWLOCK_INIT;
 
 // Import tables usually lie in read-only data; some linkers put them next to
 // code. The slot's page keeps whatever execute right it had, so code running
@@ -52,32 +57,73 @@ bool WriteSlot(ULONG_PTR* slot, void* value)
         PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
     const DWORD writable =
         (page.Protect & executable) != 0 ? PAGE_EXECUTE_READWRITE : PAGE_READWRITE;
+    AcquireSRWLockExclusive(&g_slotLock);
     DWORD previous = 0;
-    if (!VirtualProtect(slot, sizeof *slot, writable, &previous))
+    if (!VirtualProtect(slot, sizeof *slot, writable, &previous)) {
+        ReleaseSRWLockExclusive(&g_slotLock);
         return false;
+    }
     // One aligned pointer-size store: a thread calling through the slot sees
     // the old or the new address, never a mixture.
     InterlockedExchangePointer(reinterpret_cast<void* volatile*>(slot), value);
     VirtualProtect(slot, sizeof *slot, previous, &previous);
+    ReleaseSRWLockExclusive(&g_slotLock);
     return true;
 }
 
-}  // namespace
-
-std::size_t PatchModuleImports(HMODULE module, const ImportRedirect* redirects, std::size_t count)
+// The delay-load table, for modules that have one. Old images give virtual
+// addresses instead of offsets.
+const IMAGE_DELAYLOAD_DESCRIPTOR* DelayDirectory(HMODULE module, DWORD& imageSize,
+                                                 ULONG_PTR& preferredBase)
 {
-    DWORD imageSize = 0;
-    const IMAGE_IMPORT_DESCRIPTOR* descriptor = ImportDirectory(module, imageSize);
+    const auto* base = reinterpret_cast<const BYTE*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    if (nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT)
+        return nullptr;
+    imageSize = nt->OptionalHeader.SizeOfImage;
+    preferredBase = static_cast<ULONG_PTR>(nt->OptionalHeader.ImageBase);
+    const IMAGE_DATA_DIRECTORY& delayed =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT];
+    if (delayed.VirtualAddress == 0 || delayed.VirtualAddress >= imageSize)
+        return nullptr;
+    return reinterpret_cast<const IMAGE_DELAYLOAD_DESCRIPTOR*>(base + delayed.VirtualAddress);
+}
+
+std::size_t PatchDelayedImports(HMODULE module, DWORD imageSize, const PatchTable& table)
+{
+    ULONG_PTR preferredBase = 0;
+    const IMAGE_DELAYLOAD_DESCRIPTOR* descriptor = DelayDirectory(module, imageSize, preferredBase);
     if (descriptor == nullptr)
         return 0;
     auto* base = reinterpret_cast<BYTE*>(module);
+    const auto begin = reinterpret_cast<ULONG_PTR>(base);
     std::size_t patched = 0;
-    for (; descriptor->Name != 0 && descriptor->FirstThunk != 0; ++descriptor) {
-        if (descriptor->FirstThunk >= imageSize)
+    for (; descriptor->DllNameRVA != 0; ++descriptor) {
+        const bool rva = (descriptor->Attributes.AllAttributes & 1) != 0;
+        const auto offset = [&](DWORD value) -> ULONG_PTR {
+            return rva ? value : value - static_cast<DWORD>(preferredBase);
+        };
+        const ULONG_PTR name = offset(descriptor->DllNameRVA);
+        const ULONG_PTR iat = offset(descriptor->ImportAddressTableRVA);
+        const ULONG_PTR names = offset(descriptor->ImportNameTableRVA);
+        if (name >= imageSize || iat >= imageSize || names >= imageSize)
             break;
-        auto* slot = reinterpret_cast<ULONG_PTR*>(base + descriptor->FirstThunk);
-        for (; *slot != 0; ++slot) {
-            void* replacement = ReplacementFor(*slot, redirects, count);
+        const char* moduleName = reinterpret_cast<const char*>(base + name);
+        auto* slot = reinterpret_cast<ULONG_PTR*>(base + iat);
+        const auto* entry = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + names);
+        for (; *slot != 0; ++slot, ++entry) {
+            void* replacement = ReplacementFor(*slot, table);
+            // Still pointing into the module itself: not resolved yet.
+            const bool unresolved = *slot >= begin && *slot < begin + imageSize;
+            if (replacement == nullptr && unresolved && table.delayed != nullptr &&
+                !IMAGE_SNAP_BY_ORDINAL(entry->u1.Ordinal)) {
+                const ULONG_PTR byName = offset(static_cast<DWORD>(entry->u1.AddressOfData));
+                if (byName < imageSize) {
+                    const auto* import = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + byName);
+                    replacement = table.delayed(moduleName, reinterpret_cast<const char*>(import->Name));
+                }
+            }
             if (replacement != nullptr && WriteSlot(slot, replacement))
                 ++patched;
         }
@@ -85,8 +131,30 @@ std::size_t PatchModuleImports(HMODULE module, const ImportRedirect* redirects, 
     return patched;
 }
 
-void PatchLoadedModules(const std::vector<HMODULE>& skip, const ImportRedirect* redirects,
-                        std::size_t count)
+}  // namespace
+
+std::size_t PatchModuleImports(HMODULE module, const PatchTable& table)
+{
+    DWORD imageSize = 0;
+    const IMAGE_IMPORT_DESCRIPTOR* descriptor = ImportDirectory(module, imageSize);
+    if (descriptor == nullptr)
+        return 0;
+    auto* base = reinterpret_cast<BYTE*>(module);
+    std::size_t patched = PatchDelayedImports(module, imageSize, table);
+    for (; descriptor->Name != 0 && descriptor->FirstThunk != 0; ++descriptor) {
+        if (descriptor->FirstThunk >= imageSize)
+            break;
+        auto* slot = reinterpret_cast<ULONG_PTR*>(base + descriptor->FirstThunk);
+        for (; *slot != 0; ++slot) {
+            void* replacement = ReplacementFor(*slot, table);
+            if (replacement != nullptr && WriteSlot(slot, replacement))
+                ++patched;
+        }
+    }
+    return patched;
+}
+
+void PatchLoadedModules(const std::vector<HMODULE>& skip, const PatchTable& table)
 {
     std::vector<HMODULE> modules(256);
     for (;;) {
@@ -101,8 +169,20 @@ void PatchLoadedModules(const std::vector<HMODULE>& skip, const ImportRedirect* 
         modules.resize(needed / sizeof(HMODULE) + 16);
     }
     for (HMODULE module : modules) {
-        if (std::find(skip.begin(), skip.end(), module) == skip.end())
-            PatchModuleImports(module, redirects, count);
+        if (std::find(skip.begin(), skip.end(), module) != skip.end())
+            continue;
+        // Held while patched: another thread may free it meanwhile, and a
+        // module that is already gone is simply passed over.
+        HMODULE held = nullptr;
+        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                reinterpret_cast<LPCWSTR>(module), &held) ||
+            held != module) {
+            if (held != nullptr)
+                FreeLibrary(held);
+            continue;
+        }
+        PatchModuleImports(module, table);
+        FreeLibrary(held);
     }
 }
 

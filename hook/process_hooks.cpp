@@ -1,8 +1,11 @@
 // hook/process_hooks.cpp
 #include "hook/process_hooks.h"
 
+#include "framework/handles.h"
+#include "hook/coverage.h"
 #include "hook/hook_install.h"
-#include "injection/library_injection.h"
+#include "hook/proxy_settings.h"
+#include "injection/child_start.h"
 
 namespace hook {
 
@@ -37,24 +40,45 @@ private:
     bool m_outermost;
 };
 
-// The child was created suspended. It runs only with the library queued;
-// should that fail it is ended, and the caller sees a failed start, never an
-// uncovered child.
+// The child was created suspended. It runs only once the library has
+// decided; should that fail it is ended, and the caller sees a failed start,
+// never an uncovered child. A caller that asked for CREATE_SUSPENDED gets it
+// suspended and cannot be waited for: the queued stub then ends the child
+// itself if the library fails to start.
 BOOL FinishChild(DWORD flags, LPPROCESS_INFORMATION info)
 {
-    if (!injection::AttachHookLibrary(*info, HookModule())) {
-        TerminateProcess(info->hProcess, ERROR_ACCESS_DENIED);
-        CloseHandle(info->hThread);
-        CloseHandle(info->hProcess);
+    if (!injection::StartWithLibrary(*info, HookModule(), HandoffForChildren(GetProxyServer()),
+                                     (flags & CREATE_SUSPENDED) == 0)) {
+        // The caller never sees the ended child's handles.
+        const UniqueKernelHandle process(info->hProcess);
+        const UniqueKernelHandle thread(info->hThread);
         *info = PROCESS_INFORMATION{};
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if ((flags & CREATE_SUSPENDED) == 0)
-        ResumeThread(info->hThread);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
+
+// The system's CreateProcessAsUser: the library's own imports are never
+// patched, so the exported address is the original.
+template <typename Function>
+Function OriginalAsUser(const char* name)
+{
+    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+    if (advapi == nullptr)
+        advapi = LoadLibraryW(L"advapi32.dll");
+    return advapi != nullptr
+               ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(advapi, name)))
+               : nullptr;
+}
+
+using CreateAsUserA = BOOL(WINAPI*)(HANDLE, LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES,
+                                    LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR,
+                                    LPSTARTUPINFOA, LPPROCESS_INFORMATION);
+using CreateAsUserW = BOOL(WINAPI*)(HANDLE, LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES,
+                                    LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR,
+                                    LPSTARTUPINFOW, LPPROCESS_INFORMATION);
 
 }  // namespace
 
@@ -88,6 +112,50 @@ BOOL WINAPI HookCreateProcessW(LPCWSTR application, LPWSTR commandLine,
     if (!CreateProcessW(application, commandLine, processAttributes, threadAttributes,
                         inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory,
                         startup, info))
+        return FALSE;
+    return FinishChild(flags, info);
+}
+
+BOOL WINAPI HookCreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR commandLine,
+                                     LPSECURITY_ATTRIBUTES processAttributes,
+                                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                                     DWORD flags, LPVOID environment, LPCSTR currentDirectory,
+                                     LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
+{
+    static const CreateAsUserA original = OriginalAsUser<CreateAsUserA>("CreateProcessAsUserA");
+    if (original == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    NestingGuard guard;
+    if (!guard.Outermost())
+        return original(token, application, commandLine, processAttributes, threadAttributes,
+                        inheritHandles, flags, environment, currentDirectory, startup, info);
+    if (!original(token, application, commandLine, processAttributes, threadAttributes,
+                  inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory,
+                  startup, info))
+        return FALSE;
+    return FinishChild(flags, info);
+}
+
+BOOL WINAPI HookCreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR commandLine,
+                                     LPSECURITY_ATTRIBUTES processAttributes,
+                                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                                     DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
+                                     LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info)
+{
+    static const CreateAsUserW original = OriginalAsUser<CreateAsUserW>("CreateProcessAsUserW");
+    if (original == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    NestingGuard guard;
+    if (!guard.Outermost())
+        return original(token, application, commandLine, processAttributes, threadAttributes,
+                        inheritHandles, flags, environment, currentDirectory, startup, info);
+    if (!original(token, application, commandLine, processAttributes, threadAttributes,
+                  inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory,
+                  startup, info))
         return FALSE;
     return FinishChild(flags, info);
 }

@@ -1,7 +1,8 @@
 // hook/process_hooks.h
-// Replacements of CreateProcessA/W: a covered program's children start with
-// the library (of their width) too, and decide for themselves from
-// client.db whether they are covered.
+// Replacements of CreateProcessA/W and CreateProcessAsUserA/W: a covered
+// program's children start with the library (of their width) too, told that
+// their parent is covered and which server it uses; they decide for
+// themselves from client.db, and are covered whenever they cannot read it.
 #pragma once
 
 #include <windows.h>
@@ -18,5 +19,15 @@ BOOL WINAPI HookCreateProcessW(LPCWSTR application, LPWSTR commandLine,
                                LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
                                DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
                                LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info);
+BOOL WINAPI HookCreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR commandLine,
+                                     LPSECURITY_ATTRIBUTES processAttributes,
+                                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                                     DWORD flags, LPVOID environment, LPCSTR currentDirectory,
+                                     LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info);
+BOOL WINAPI HookCreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR commandLine,
+                                     LPSECURITY_ATTRIBUTES processAttributes,
+                                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                                     DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
+                                     LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info);
 
 }  // namespace hook

@@ -1,8 +1,6 @@
 // hook/route.cpp
 #include "hook/route.h"
 
-#include <ws2tcpip.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -19,51 +17,51 @@ bool IsStreamSocket(SOCKET socket)
            type == SOCK_STREAM;
 }
 
-bool IsLoopback(const socks::Ipv4Address& address)
+Route RouteIpv4(const ProxyServer& server, const socks::Ipv4Endpoint& endpoint,
+                Destination& destination)
 {
-    return address[0] == 127;
-}
-
-Route RouteIpv4(const ProxyServer& server, const sockaddr_in& target,
-                socks::Ipv4Endpoint& destination)
-{
-    socks::Ipv4Endpoint endpoint{};
-    std::memcpy(endpoint.address.data(), &target.sin_addr, endpoint.address.size());
-    endpoint.port = ntohs(target.sin_port);
     // The unspecified address reaches this machine itself, as loopback does.
-    const bool local = IsLoopback(endpoint.address) || target.sin_addr.s_addr == INADDR_ANY;
+    const socks::Ipv4Address any{0, 0, 0, 0};
+    const bool local = endpoint.address[0] == 127 || endpoint.address == any;
     if (local || (server.usable && endpoint.address == server.endpoint.address))
         return Route::Direct;
     if (!server.usable)
         return Route::Refuse;
-    destination = endpoint;
+    destination.v4 = endpoint;
     return Route::Proxy;
 }
 
-Route RouteIpv6(const sockaddr_in6& target)
+Route RouteIpv6(const ProxyServer& server, const sockaddr_in6& target, Destination& destination)
 {
     const in6_addr& address = target.sin6_addr;
+    const std::uint16_t port = ntohs(target.sin6_port);
+    if (IN6_IS_ADDR_V4MAPPED(&address)) {
+        socks::Ipv4Endpoint endpoint{};
+        std::memcpy(endpoint.address.data(), &address.s6_addr[12], endpoint.address.size());
+        endpoint.port = port;
+        return RouteIpv4(server, endpoint, destination);
+    }
     if (IN6_IS_ADDR_LOOPBACK(&address) || IN6_IS_ADDR_UNSPECIFIED(&address))
         return Route::Direct;
-    // An IPv4 address carried in IPv6 form is still loopback if it is 127/8.
-    if (IN6_IS_ADDR_V4MAPPED(&address) && address.s6_addr[12] == 127)
-        return Route::Direct;
-    return Route::Refuse;
+    // SOCKS 4 has no room for an IPv6 address.
+    if (!server.usable || server.type != 5)
+        return Route::Refuse;
+    destination.ipv6 = true;
+    std::memcpy(destination.v6.address.data(), address.s6_addr, destination.v6.address.size());
+    destination.v6.port = port;
+    return Route::Proxy;
 }
 
-}  // namespace
-
-Route ChooseRoute(const ProxyServer& server, SOCKET socket, const sockaddr* name, int nameLength,
-                  socks::Ipv4Endpoint& destination)
+Route Choose(const ProxyServer& server, const sockaddr* name, int nameLength,
+             Destination& destination)
 {
-    // Malformed arguments and other socket types get the system's own answer.
-    if (name == nullptr || nameLength < static_cast<int>(sizeof(sockaddr)) ||
-        !IsStreamSocket(socket))
-        return Route::Direct;
     if (name->sa_family == AF_INET && nameLength >= static_cast<int>(sizeof(sockaddr_in))) {
         sockaddr_in target;
         std::memcpy(&target, name, sizeof target);
-        return RouteIpv4(server, target, destination);
+        socks::Ipv4Endpoint endpoint{};
+        std::memcpy(endpoint.address.data(), &target.sin_addr, endpoint.address.size());
+        endpoint.port = ntohs(target.sin_port);
+        return RouteIpv4(server, endpoint, destination);
     }
     if (name->sa_family == AF_INET6) {
         // Older programs pass the form without the scope id, 24 bytes.
@@ -71,9 +69,27 @@ Route ChooseRoute(const ProxyServer& server, SOCKET socket, const sockaddr* name
             return Route::Refuse;
         sockaddr_in6 target{};
         std::memcpy(&target, name, std::min(sizeof target, static_cast<std::size_t>(nameLength)));
-        return RouteIpv6(target);
+        return RouteIpv6(server, target, destination);
     }
     return Route::Direct;
+}
+
+}  // namespace
+
+Route ChooseRoute(const ProxyServer& server, SOCKET socket, const sockaddr* name, int nameLength,
+                  Destination& destination)
+{
+    // Malformed arguments and other socket types get the system's own answer.
+    if (name == nullptr || nameLength < static_cast<int>(sizeof(sockaddr)) ||
+        !IsStreamSocket(socket))
+        return Route::Direct;
+    const Route route = Choose(server, name, nameLength, destination);
+    if (route == Route::Proxy) {
+        destination.length =
+            std::min(nameLength, static_cast<int>(sizeof destination.address));
+        std::memcpy(&destination.address, name, static_cast<std::size_t>(destination.length));
+    }
+    return route;
 }
 
 }  // namespace hook

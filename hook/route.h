@@ -1,10 +1,12 @@
 // hook/route.h
 // Where a covered program's TCP connect goes: loopback and the proxy server
-// itself directly, other IPv4 destinations through the proxy, everything
-// else that would leave the machine nowhere.
+// itself directly, other destinations through the proxy, everything else
+// that would leave the machine nowhere. An IPv4 address in IPv6 form (a
+// dual-stack socket's view of IPv4) is routed as the IPv4 address it is.
 #pragma once
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include "hook/hook_config.h"
 
@@ -16,9 +18,18 @@ enum class Route {
     Refuse,  // would leave the machine unproxied: fail the connect instead
 };
 
+// A destination as the program named it, and as the proxy is asked for it.
+struct Destination {
+    sockaddr_storage address{};  // the program's own form, for getpeername
+    int length = 0;
+    bool ipv6 = false;  // a native IPv6 destination: SOCKS 5's IPv6 type
+    socks::Ipv4Endpoint v4{};
+    socks::Ipv6Endpoint v6{};
+};
+
 // `destination` is filled for Route::Proxy. The socket is asked for its type
 // only: UDP and raw sockets are left alone.
 Route ChooseRoute(const ProxyServer& server, SOCKET socket, const sockaddr* name, int nameLength,
-                  socks::Ipv4Endpoint& destination);
+                  Destination& destination);
 
 }  // namespace hook

@@ -1,9 +1,10 @@
 // hook/tunnel.cpp
 #include "hook/tunnel.h"
 
+#include <ws2tcpip.h>
+
 #include <cstring>
 
-#include "socks/socket_io.h"
 #include "socks/socks_handshake.h"
 
 namespace hook {
@@ -19,7 +20,7 @@ int PendingError(SOCKET socket)
     return error;
 }
 
-// Waits for a non-blocking connect; a failed one shows in the exception set.
+// Waits for the connect; a failed one shows in the exception set.
 int FinishConnect(SOCKET socket, const socks::Deadline& deadline)
 {
     for (;;) {
@@ -41,22 +42,33 @@ int FinishConnect(SOCKET socket, const socks::Deadline& deadline)
     }
 }
 
-// Connects to the server the way the socket's mode allows. The mode cannot
-// be asked for: a blocking socket connects at once or fails, a non-blocking
-// one says it would block.
-int ConnectToServer(SOCKET socket, const socks::Ipv4Endpoint& server,
-                    const socks::Deadline& deadline, bool& nonBlocking)
+// The server's address in the socket's own family: a dual-stack IPv6 socket
+// reaches the IPv4 server through its mapped form.
+int ConnectToServer(SOCKET socket, int family, const socks::Ipv4Endpoint& server,
+                    const socks::Deadline& deadline)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(server.port);
-    std::memcpy(&address.sin_addr, server.address.data(), server.address.size());
-    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    sockaddr_storage address{};
+    int length = 0;
+    if (family == AF_INET6) {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(server.port);
+        v6.sin6_addr.s6_addr[10] = 0xFF;
+        v6.sin6_addr.s6_addr[11] = 0xFF;
+        std::memcpy(&v6.sin6_addr.s6_addr[12], server.address.data(), server.address.size());
+        length = sizeof v6;
+    } else {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(server.port);
+        std::memcpy(&v4.sin_addr, server.address.data(), server.address.size());
+        length = sizeof v4;
+    }
+    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), length) == 0)
         return 0;
     const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK)
         return error;
-    nonBlocking = true;
     return FinishConnect(socket, deadline);
 }
 
@@ -75,26 +87,34 @@ int HandshakeError(socks::HandshakeResult result)
     return WSAECONNRESET;
 }
 
+socks::HandshakeResult Handshake(const ProxyServer& server, SOCKET socket,
+                                 const Destination& destination, const socks::Deadline& deadline)
+{
+    if (server.type == 4)
+        return socks::Socks4Handshake(socket, destination.v4, deadline);
+    if (destination.ipv6) {
+        const auto request = socks::EncodeSocks5Connect(destination.v6);
+        return socks::Socks5HandshakeWith(socket, request.data(), request.size(), server.user,
+                                          server.password, deadline);
+    }
+    const auto request = socks::EncodeSocks5Connect(destination.v4);
+    return socks::Socks5HandshakeWith(socket, request.data(), request.size(), server.user,
+                                      server.password, deadline);
+}
+
 }  // namespace
 
-TunnelResult OpenTunnel(const ProxyServer& server, SOCKET socket,
-                        const socks::Ipv4Endpoint& destination)
+int OpenTunnel(const ProxyServer& server, SOCKET socket, const Destination& destination,
+               const socks::Deadline& deadline)
 {
-    const socks::Deadline deadline(kTunnelTimeoutMs);
-    TunnelResult result;
-    result.error = ConnectToServer(socket, server.endpoint, deadline, result.nonBlocking);
-    if (result.error == WSAEISCONN || result.error == WSAEALREADY)
-        return result;  // a program asking again about a connect already made
-    if (result.error == 0) {
-        const socks::HandshakeResult handshake =
-            server.type == 4 ? socks::Socks4Handshake(socket, destination, deadline)
-                             : socks::Socks5Handshake(socket, destination, server.user,
-                                                      server.password, deadline);
-        result.error = HandshakeError(handshake);
-    }
-    if (result.error != 0)
+    if (destination.ipv6 && server.type != 5)
+        return WSAENETUNREACH;
+    int error = ConnectToServer(socket, destination.address.ss_family, server.endpoint, deadline);
+    if (error == 0)
+        error = HandshakeError(Handshake(server, socket, destination, deadline));
+    if (error != 0)
         shutdown(socket, SD_BOTH);  // the server sees the end at once
-    return result;
+    return error;
 }
 
 }  // namespace hook

@@ -8,19 +8,22 @@
 namespace injection {
 
 #ifdef _WIN64
-constexpr char kHookLibraryFile[] = "KestrelHook64.dll";
-constexpr char kOtherWidthLauncherFile[] = "KestrelRun.exe";
+constexpr wchar_t kHookLibraryFile[] = L"KestrelHook64.dll";
+constexpr wchar_t kOtherWidthLauncherFile[] = L"KestrelRun.exe";
 #else
-constexpr char kHookLibraryFile[] = "KestrelHook.dll";
-constexpr char kOtherWidthLauncherFile[] = "KestrelRun64.exe";
+constexpr wchar_t kHookLibraryFile[] = L"KestrelHook.dll";
+constexpr wchar_t kOtherWidthLauncherFile[] = L"KestrelRun64.exe";
 #endif
+constexpr wchar_t kConfigFile[] = L"client.db";
 
-// The launcher's internal command: "-attach PID TID" loads the library into
-// a suspended process of the launcher's own width that another process made.
+// The launcher's internal command: "-attach PID TID EVENT HANDOFF" puts the
+// library into a suspended process of the launcher's own width that another
+// process made (see handoff.h for the last two).
 constexpr char kAttachSwitch[] = "-attach";
 
 // Full path of fileName in the folder of the given module (the launcher's
-// program file or the library), or empty when the module's path cannot be had.
-std::string ComponentPath(void* module, const char* fileName);
+// program file or the library), or empty when the module's path cannot be
+// had. Wide: the folder may hold characters the ANSI code page cannot spell.
+std::wstring ComponentPath(void* module, const wchar_t* fileName);
 
 }  // namespace injection

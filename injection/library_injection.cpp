@@ -1,42 +1,22 @@
 // injection/library_injection.cpp
 #include "injection/library_injection.h"
 
+#include <memory>
 #include <vector>
 
 #include "framework/handles.h"
 #include "injection/component_files.h"
+#include "injection/remote_memory.h"
+#include "injection/start_block.h"
+#include "injection/start_stub.h"
 
 namespace injection {
 
 namespace {
 
-// The other launcher only queues a call and ends; it never takes this long.
+// The other launcher only writes into the process and ends; it never takes
+// this long.
 constexpr DWORD kHandOverTimeoutMs = 30000;
-
-// Memory in another process, released unless kept.
-class RemoteAllocation {
-public:
-    RemoteAllocation(HANDLE process, SIZE_T size)
-        : m_process(process),
-          m_address(
-              VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
-    {
-    }
-    ~RemoteAllocation()
-    {
-        if (m_address != nullptr)
-            VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
-    }
-    RemoteAllocation(const RemoteAllocation&) = delete;
-    RemoteAllocation& operator=(const RemoteAllocation&) = delete;
-
-    void* Get() const { return m_address; }
-    void Keep() { m_address = nullptr; }
-
-private:
-    HANDLE m_process;
-    void* m_address;
-};
 
 bool IsWow64(HANDLE process, bool& wow64)
 {
@@ -47,26 +27,42 @@ bool IsWow64(HANDLE process, bool& wow64)
     return true;
 }
 
-bool HandToOtherLauncher(const PROCESS_INFORMATION& child, void* ownModule)
+bool HandToOtherLauncher(const PROCESS_INFORMATION& child, void* ownModule,
+                         const Handoff& handoff, std::uint64_t readyEvent)
 {
-    const std::string launcher = ComponentPath(ownModule, kOtherWidthLauncherFile);
+    const std::wstring launcher = ComponentPath(ownModule, kOtherWidthLauncherFile);
     if (launcher.empty())
         return false;
-    std::string line = "\"" + launcher + "\" " + kAttachSwitch + " " +
-                       std::to_string(child.dwProcessId) + " " + std::to_string(child.dwThreadId);
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    STARTUPINFOA startup = {};
+    const std::string arguments = std::string(" ") + kAttachSwitch + " " +
+                                  std::to_string(child.dwProcessId) + " " +
+                                  std::to_string(child.dwThreadId) + " " +
+                                  std::to_string(readyEvent) + " " + EncodeHandoff(handoff);
+    std::wstring line = L"\"" + launcher + L"\"";
+    line.append(arguments.begin(), arguments.end());  // ASCII only
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(launcher.c_str(), mutableLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info))
+    if (!CreateProcessW(launcher.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &info))
         return false;
     UniqueKernelHandle process(info.hProcess);
     UniqueKernelHandle thread(info.hThread);
     DWORD code = 1;
-    return WaitForSingleObject(process.Get(), kHandOverTimeoutMs) == WAIT_OBJECT_0 &&
-           GetExitCodeProcess(process.Get(), &code) && code == 0;
+    if (WaitForSingleObject(process.Get(), kHandOverTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.Get(), 1);
+        return false;
+    }
+    return GetExitCodeProcess(process.Get(), &code) && code == 0;
+}
+
+// The stub, executable and never writable in the process.
+bool WriteStub(HANDLE process, RemoteMemory& code)
+{
+    DWORD previous = 0;
+    return code.Write(StartStubCode(), StartStubSize()) &&
+           VirtualProtectEx(process, code.Get(), StartStubSize(), PAGE_EXECUTE_READ,
+                            &previous) &&
+           FlushInstructionCache(process, code.Get(), StartStubSize());
 }
 
 }  // namespace
@@ -81,41 +77,36 @@ bool QuerySameWidth(HANDLE process, bool& same)
     return true;
 }
 
-bool QueueLibraryLoad(HANDLE process, HANDLE thread, const std::string& libraryPath)
+bool QueueLibraryStart(HANDLE process, HANDLE thread, const std::wstring& libraryPath,
+                       const Handoff& handoff, std::uint64_t readyEvent)
 {
-    // Kernel32 lies at the same address in every process of one width, so
-    // the loader's address here is its address there.
-    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    void* const loader = kernel != nullptr
-                             ? reinterpret_cast<void*>(GetProcAddress(kernel, "LoadLibraryA"))
-                             : nullptr;
-    if (loader == nullptr || libraryPath.empty())
+    // Too large for the stack of a thread that merely starts a program.
+    const auto block = std::make_unique<StartBlock>();
+    if (!LoadKernelFunctions(*block) ||
+        !FillStartBlock(*block, libraryPath, handoff, readyEvent))
         return false;
-    const SIZE_T size = libraryPath.size() + 1;
-    RemoteAllocation text(process, size);
-    SIZE_T written = 0;
-    if (text.Get() == nullptr ||
-        !WriteProcessMemory(process, text.Get(), libraryPath.c_str(), size, &written) ||
-        written != size)
+    RemoteMemory data(process, sizeof(StartBlock));
+    RemoteMemory code(process, StartStubSize());
+    if (!data.Write(block.get(), sizeof(StartBlock)) || !WriteStub(process, code))
         return false;
-    // LoadLibraryA takes one pointer and uses the system's calling convention,
-    // as an APC routine does.
-    if (!QueueUserAPC(reinterpret_cast<PAPCFUNC>(loader), thread,
-                      reinterpret_cast<ULONG_PTR>(text.Get())))
+    if (!QueueUserAPC(reinterpret_cast<PAPCFUNC>(code.Get()), thread,
+                      reinterpret_cast<ULONG_PTR>(data.Get())))
         return false;
-    text.Keep();
+    data.Keep();
+    code.Keep();
     return true;
 }
 
-bool AttachHookLibrary(const PROCESS_INFORMATION& child, void* ownModule)
+bool AttachHookLibrary(const PROCESS_INFORMATION& child, void* ownModule,
+                       const Handoff& handoff, std::uint64_t readyEvent)
 {
     bool same = false;
     if (!QuerySameWidth(child.hProcess, same))
         return false;
     if (!same)
-        return HandToOtherLauncher(child, ownModule);
-    return QueueLibraryLoad(child.hProcess, child.hThread,
-                            ComponentPath(ownModule, kHookLibraryFile));
+        return HandToOtherLauncher(child, ownModule, handoff, readyEvent);
+    return QueueLibraryStart(child.hProcess, child.hThread,
+                             ComponentPath(ownModule, kHookLibraryFile), handoff, readyEvent);
 }
 
 }  // namespace injection

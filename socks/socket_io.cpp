@@ -197,9 +197,11 @@ bool SendAll(SocketHandle socket, const std::uint8_t* data, std::size_t size,
 bool ReadExact(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
                const Deadline& deadline)
 {
+    // Asked first, waited for only when nothing is there yet: a reply that has
+    // already arrived costs one call, not two.
     std::size_t received = 0;
     while (received < size) {
-        if (WaitUntilReady(socket, false, deadline) != Wait::Ready) {
+        if (deadline.RemainingMs() <= 0) {
             return false;
         }
         const auto count = ::recv(socket, reinterpret_cast<char*>(buffer + received),
@@ -209,6 +211,8 @@ bool ReadExact(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
         } else if (count == 0) {
             return false;  // the peer closed before the whole reply arrived
         } else if (!LastCallWouldBlock()) {
+            return false;
+        } else if (WaitUntilReady(socket, false, deadline) != Wait::Ready) {
             return false;
         }
     }

@@ -50,6 +50,14 @@ HandshakeResult Socks5Handshake(SocketHandle socket, const Ipv4Endpoint& target,
                                 std::string_view user, std::string_view password,
                                 const Deadline& deadline)
 {
+    const auto request = EncodeSocks5Connect(target);
+    return Socks5HandshakeWith(socket, request.data(), request.size(), user, password, deadline);
+}
+
+HandshakeResult Socks5HandshakeWith(SocketHandle socket, const std::uint8_t* connectRequest,
+                                    std::size_t connectRequestSize, std::string_view user,
+                                    std::string_view password, const Deadline& deadline)
+{
     std::vector<std::uint8_t> login;
     if (!EncodeSocks5UserPassword(user, password, login))
         return HandshakeResult::Refused;
@@ -74,7 +82,7 @@ HandshakeResult Socks5Handshake(SocketHandle socket, const Ipv4Endpoint& target,
     // Every reply, a refusal too, has its head and the first byte of the bound
     // address (RFC 1928, section 6): read together, one wait fewer.
     std::array<std::uint8_t, 5> start{};
-    if (!Send(socket, EncodeSocks5Connect(target), deadline) ||
+    if (!SendAll(socket, connectRequest, connectRequestSize, deadline) ||
         !ReadExact(socket, start.data(), start.size(), deadline))
         return IoFailure(deadline);
     if (!Socks5Granted({start[0], start[1]}))

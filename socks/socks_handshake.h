@@ -29,4 +29,9 @@ HandshakeResult Socks5Handshake(SocketHandle socket, const Ipv4Endpoint& target,
                                 std::string_view user, std::string_view password,
                                 const Deadline& deadline);
 
+// The same with the CONNECT request already encoded, for any address type.
+HandshakeResult Socks5HandshakeWith(SocketHandle socket, const std::uint8_t* connectRequest,
+                                    std::size_t connectRequestSize, std::string_view user,
+                                    std::string_view password, const Deadline& deadline);
+
 }  // namespace socks

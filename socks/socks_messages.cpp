@@ -196,6 +196,19 @@ std::array<std::uint8_t, 10> EncodeSocks5Connect(const Ipv4Endpoint& destination
 }
 
 /*
+ * The same request for an IPv6 destination: ATYP X'04', DST.ADDR 16 bytes.
+ */
+std::array<std::uint8_t, 22> EncodeSocks5Connect(const Ipv6Endpoint& destination)
+{
+    std::array<std::uint8_t, 22> message{kSocks5Version, kCommandConnect, 0x00, kAddressTypeIpv6};
+    for (std::size_t i = 0; i < destination.address.size(); ++i)
+        message[4 + i] = destination.address[i];
+    message[20] = PortHigh(destination.port);
+    message[21] = PortLow(destination.port);
+    return message;
+}
+
+/*
  * CONNECT reply (RFC 1928, section 6):
  *   +----+-----+-------+------+----------+----------+
  *   |VER | REP |  RSV  | ATYP | BND.ADDR | BND.PORT |

@@ -20,6 +20,13 @@ struct Ipv4Endpoint {
     std::uint16_t port;  // host order
 };
 
+using Ipv6Address = std::array<std::uint8_t, 16>;
+
+struct Ipv6Endpoint {
+    Ipv6Address address;
+    std::uint16_t port;  // host order
+};
+
 // Dotted decimal only: four decimal parts 0-255 without leading zeros and
 // nothing around them. The shorter, octal and hex forms that inet_addr also
 // takes are refused, so no text means two different addresses.
@@ -47,6 +54,7 @@ bool EncodeSocks5UserPassword(std::string_view user, std::string_view password,
 bool Socks5UserPasswordAccepted(const ReplyHead& reply);
 
 std::array<std::uint8_t, 10> EncodeSocks5Connect(const Ipv4Endpoint& destination);
+std::array<std::uint8_t, 22> EncodeSocks5Connect(const Ipv6Endpoint& destination);
 bool Socks5Granted(const ReplyHead& reply);
 
 // The bound address that follows the head of a CONNECT reply varies in

@@ -104,27 +104,49 @@ protected:
         return hook::ChooseRoute(server, s, reinterpret_cast<const sockaddr*>(&to), sizeof to,
                                  m_destination);
     }
-    hook::Route RouteV6(const char* address)
+    hook::Route RouteV6(const char* address, const hook::ProxyServer& server)
     {
         sockaddr_in6 to{};
         to.sin6_family = AF_INET6;
         to.sin6_port = htons(80);
         inet_pton(AF_INET6, address, &to.sin6_addr);
-        return hook::ChooseRoute(m_server, m_tcp6, reinterpret_cast<const sockaddr*>(&to),
+        m_destination = {};
+        return hook::ChooseRoute(server, m_tcp6, reinterpret_cast<const sockaddr*>(&to),
                                  sizeof to, m_destination);
     }
     SOCKET m_tcp = INVALID_SOCKET;
     SOCKET m_tcp6 = INVALID_SOCKET;
     SOCKET m_udp = INVALID_SOCKET;
     hook::ProxyServer m_server;
-    socks::Ipv4Endpoint m_destination{};
+    hook::Destination m_destination;
 };
 
 TEST_F(RouteTest, OtherIpv4DestinationsGoThroughTheProxyInWireOrder)
 {
     EXPECT_EQ(hook::Route::Proxy, RouteV4(m_tcp, "198.51.100.7", 8080, m_server));
-    EXPECT_EQ((socks::Ipv4Address{198, 51, 100, 7}), m_destination.address);
-    EXPECT_EQ(8080, m_destination.port);
+    EXPECT_EQ((socks::Ipv4Address{198, 51, 100, 7}), m_destination.v4.address);
+    EXPECT_EQ(8080, m_destination.v4.port);
+    EXPECT_EQ(static_cast<int>(sizeof(sockaddr_in)), m_destination.length);
+}
+
+// A dual-stack socket's IPv4 destinations are routed as IPv4; the program's
+// own form is what getpeername gives back.
+TEST_F(RouteTest, MappedIpv4IsRoutedAsIpv4AndNativeIpv6NeedsSocks5)
+{
+    EXPECT_EQ(hook::Route::Proxy, RouteV6("::ffff:198.51.100.7", m_server));
+    EXPECT_FALSE(m_destination.ipv6);
+    EXPECT_EQ((socks::Ipv4Address{198, 51, 100, 7}), m_destination.v4.address);
+    EXPECT_EQ(AF_INET6, m_destination.address.ss_family);
+    EXPECT_EQ(hook::Route::Direct, RouteV6("::ffff:192.0.2.1", m_server)) << "the proxy itself";
+
+    EXPECT_EQ(hook::Route::Proxy, RouteV6("2001:db8::1", m_server));
+    EXPECT_TRUE(m_destination.ipv6);
+    EXPECT_EQ(0x20, m_destination.v6.address[0]);
+    EXPECT_EQ(0x01, m_destination.v6.address[15]);
+    EXPECT_EQ(80, m_destination.v6.port);
+    const hook::ProxyServer socks4 = hook::CheckServer("192.0.2.1", 1080, 4, "", "");
+    EXPECT_EQ(hook::Route::Refuse, RouteV6("2001:db8::1", socks4));
+    EXPECT_EQ(hook::Route::Proxy, RouteV6("::ffff:198.51.100.7", socks4));
 }
 
 TEST_F(RouteTest, LoopbackTheProxyItselfAndUdpGoDirect)
@@ -140,10 +162,10 @@ TEST_F(RouteTest, WhatCannotBeProxiedFailsClosed)
     const hook::ProxyServer bad = hook::CheckServer("", 1080, 5, "", "");
     EXPECT_EQ(hook::Route::Refuse, RouteV4(m_tcp, "198.51.100.7", 80, bad));
     EXPECT_EQ(hook::Route::Direct, RouteV4(m_tcp, "127.0.0.1", 80, bad));
-    EXPECT_EQ(hook::Route::Refuse, RouteV6("2001:db8::1"));
-    EXPECT_EQ(hook::Route::Refuse, RouteV6("::ffff:198.51.100.7"));
-    EXPECT_EQ(hook::Route::Direct, RouteV6("::1"));
-    EXPECT_EQ(hook::Route::Direct, RouteV6("::ffff:127.0.0.1"));
+    EXPECT_EQ(hook::Route::Refuse, RouteV6("2001:db8::1", bad));
+    EXPECT_EQ(hook::Route::Refuse, RouteV6("::ffff:198.51.100.7", bad));
+    EXPECT_EQ(hook::Route::Direct, RouteV6("::1", bad));
+    EXPECT_EQ(hook::Route::Direct, RouteV6("::ffff:127.0.0.1", bad));
 }
 
 }  // namespace

@@ -86,6 +86,8 @@ const Network& TestNetwork()
     static const Network network = [] {
         Network n;
         n.address = Environment("KESTREL_PROXY_ADDRESS");
+        n.address6 = Environment("KESTREL_PROXY_ADDRESS6");
+        n.httpPort = Number("KESTREL_PROXY_HTTP_PORT");
         n.echoPort = Number("KESTREL_PROXY_ECHO_PORT");
         n.relayPort = Number("KESTREL_PROXY_RELAY_PORT");
         n.realServerBase = Number("KESTREL_TEST_PORT_BASE");
@@ -107,7 +109,7 @@ ClientResult ParseResult(const std::string& line)
         words >> result.peer;
     else
         words >> result.error;
-    words >> result.elapsedMs;
+    words >> result.elapsedMs >> result.trace;
     return result;
 }
 
@@ -175,6 +177,12 @@ std::string ProxyCase::CopyClient(const std::string& name, bool otherWidth) cons
     return Program(name);
 }
 
+std::string ProxyCase::CopyDelayLoadedClient(const std::string& name) const
+{
+    CopyFileA(WindowsPath("KESTREL_PROXY_CLIENT_DELAY").c_str(), Program(name).c_str(), FALSE);
+    return Program(name);
+}
+
 bool ProxyCase::HaveOtherWidth() const
 {
     const std::string other = WindowsPath("KESTREL_PROXY_OTHER_BUILD");
@@ -217,6 +225,26 @@ std::vector<std::string> ProxyCase::RunClient(const std::string& arguments, bool
     EXPECT_TRUE(process->Started()) << arguments;
     EXPECT_TRUE(process->WaitForExit(kClientPatienceMs)) << arguments;
     return ReadLines(result);
+}
+
+std::vector<std::vector<std::string>> ProxyCase::RunClientsTogether(
+    const std::vector<std::string>& arguments)
+{
+    std::vector<std::unique_ptr<e2e::Process>> processes;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string result = ResultFile("result" + std::to_string(i));
+        DeleteFileA(result.c_str());
+        processes.push_back(std::make_unique<e2e::Process>(
+            Launcher(), "-wait \"" + Program("client.exe") + "\" \"" + result + "\" " + arguments[i],
+            m_folder));
+        EXPECT_TRUE(processes.back()->Started()) << arguments[i];
+    }
+    std::vector<std::vector<std::string>> results;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        EXPECT_TRUE(processes[i]->WaitForExit(kClientPatienceMs)) << arguments[i];
+        results.push_back(ReadLines(ResultFile("result" + std::to_string(i))));
+    }
+    return results;
 }
 
 ClientResult ProxyCase::Connect(const std::string& style, const std::string& address, int port,

@@ -13,9 +13,12 @@
 
 // Where the servers of run-isolated listen.
 struct Network {
-    std::string address;  // bound to loopback only inside the namespace
-    int echoPort = 0;     // echo on 127.0.0.1 and on `address`
-    int relayPort = 0;    // open; +1 login, +2 refuse, +3 silent
+    std::string address;   // bound to loopback only inside the namespace
+    std::string address6;  // the same, IPv6
+    int echoPort = 0;      // echo on 127.0.0.1 and on both addresses
+    int httpPort = 0;      // HTTP on both addresses
+    // open; +1 login, +2 refuse, +3 silent, +4 slow, +5 down, +6 forward, +7 drop
+    int relayPort = 0;
     int realServerBase = 0;
     std::string realUser;
     std::string realPassword;
@@ -28,6 +31,7 @@ struct ClientResult {
     int error = 0;
     std::string peer;  // who the socket is connected to, as the program sees it
     long long elapsedMs = 0;
+    std::string trace;  // what an asynchronous style saw, in order
 };
 
 class ProxyCase : public ::testing::Test {
@@ -44,6 +48,8 @@ protected:
     std::string Program(const std::string& name) const { return m_folder + "\\" + name; }
     // Copies the test client (or the other width's) under another name.
     std::string CopyClient(const std::string& name, bool otherWidth = false) const;
+    // Copies the client whose ws2_32.dll is delay-loaded.
+    std::string CopyDelayLoadedClient(const std::string& name) const;
     bool HaveOtherWidth() const;
     std::string Launcher() const;
     std::string OtherWidthLauncher() const;
@@ -56,6 +62,10 @@ protected:
     // One connection of the given style to `address`:`port`.
     ClientResult Connect(const std::string& style, const std::string& address, int port,
                          bool covered = true);
+    // Runs the covered client once per element of `arguments`, all at once,
+    // and returns each run's result lines.
+    std::vector<std::vector<std::string>> RunClientsTogether(
+        const std::vector<std::string>& arguments);
     std::string ResultFile(const std::string& name) const;
 
     std::vector<std::string> RelayLog() const;

@@ -1,13 +1,28 @@
 // tests/proxy/proxy_client.cpp
 // A small program started through the launcher by the proxy tests. It makes
-// one connection in the way it is told, sends a line, expects it echoed, and
-// writes what happened to a result file:
+// connections in the way it is told, sends a line on each, expects it echoed,
+// and writes what happened to a result file:
 //   proxy_client RESULT STYLE ADDRESS PORT      one connection
 //   proxy_client RESULT hold ADDRESS PORT EVENT connect, wait for EVENT, connect
+//   proxy_client RESULT retry ADDRESS PORT      connect, then again on the socket
+//   proxy_client RESULT parallel ADDRESS PORT N N non-blocking connects at once
 //   proxy_client RESULT spawn|spawnw PROGRAM [ARGS...]  start PROGRAM, wait
-// STYLE is blocking, nonblocking, wsaconnect, getprocaddress, connectex,
-// thread, ctor (the connection is made by a global constructor) or ipv6.
-// A result line reads "ok PEER ELAPSED_MS" or "error CODE ELAPSED_MS".
+//   proxy_client RESULT spawnafter EVENT PROGRAM [ARGS...]  the same once EVENT is set
+//   proxy_client RESULT echoarg TEXT            writes TEXT back, in UTF-8
+// proxy_client_delay is the same program with ws2_32.dll delay-loaded.
+// STYLE is blocking, nonblocking (select), nonblockingwsa (WSAConnect, then
+// select), poll (WSAPoll), eventselect, asyncselect, wsaconnect,
+// getprocaddress, connectex (completion port), connectexevent, thread, ctor
+// (made by a global constructor), ipv6, dualstack (an IPv6 socket that takes
+// IPv4-mapped addresses), connectbyname, connectbynamew or connectbylist.
+// An ADDRESS with a colon is IPv6.
+// A result line reads "ok PEER ELAPSED_MS [TRACE]" or "error CODE ELAPSED_MS
+// [TRACE]"; ELAPSED_MS runs until the connection is made or has failed. The
+// asynchronous styles add TRACE, what the program saw in order, comma-separated:
+// "call=CODE@MS" (what the connecting call returned, after how long), then each
+// wait's outcome: select=w|x, poll=out+err+hup, a batch of network events or
+// one window message (connect=ERROR+read+write+close), or sent=N,update=ERROR
+// for ConnectEx. parallel ends with "total MS".
 #include <winsock2.h>
 #include <windows.h>
 #include <mswsock.h>
@@ -17,9 +32,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifdef KESTREL_PROXY_DELAY_LOADED
+// The zero descriptor that ends the delay-import table, linked right after
+// dlltool's one (".text$2"); see delay_import.py.
+alignas(4) __attribute__((section(".text$2z"), used)) const unsigned char
+    kDelayImportEnd[32] = {};
+#endif
 
 namespace {
 
@@ -27,9 +50,15 @@ struct Outcome {
     int error = 0;  // 0: connected and echoed
     std::string peer;
     long long elapsedMs = 0;
+    std::string trace;
 };
 
 using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
 
 int LastError(int fallback)
 {
@@ -37,24 +66,58 @@ int LastError(int fallback)
     return error != 0 ? error : fallback;
 }
 
-// The peer the socket is connected to, as the program sees it: the proxy
-// when the connection was redirected.
+struct Target {
+    sockaddr_storage address{};
+    int length = 0;
+    int family = AF_INET;
+    const sockaddr* Name() const { return reinterpret_cast<const sockaddr*>(&address); }
+};
+
+Target MakeTarget(const std::string& text, int port)
+{
+    Target target;
+    if (text.find(':') != std::string::npos) {
+        auto& to = reinterpret_cast<sockaddr_in6&>(target.address);
+        to.sin6_family = AF_INET6;
+        to.sin6_port = htons(static_cast<u_short>(port));
+        inet_pton(AF_INET6, text.c_str(), &to.sin6_addr);
+        target.length = sizeof to;
+        target.family = AF_INET6;
+    } else {
+        auto& to = reinterpret_cast<sockaddr_in&>(target.address);
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<u_short>(port));
+        to.sin_addr.s_addr = inet_addr(text.c_str());
+        target.length = sizeof to;
+    }
+    return target;
+}
+
+// The peer the socket is connected to, as the program sees it.
 std::string PeerOf(SOCKET s)
 {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     int length = sizeof peer;
     if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
         return "?";
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(&peer.sin_addr);
-    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-           std::to_string(b[3]) + ":" + std::to_string(ntohs(peer.sin_port));
+    char text[INET6_ADDRSTRLEN] = {};
+    if (peer.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(peer);
+        inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+        return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port));
+    }
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(peer);
+    inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
 }
 
-int Echo(SOCKET s)
+std::string Line()
 {
-    const std::string line = "kestrel echo " + std::to_string(GetCurrentProcessId()) + "\n";
-    if (send(s, line.data(), static_cast<int>(line.size()), 0) != static_cast<int>(line.size()))
-        return LastError(-1);
+    return "kestrel echo " + std::to_string(GetCurrentProcessId()) + "\n";
+}
+
+int Expect(SOCKET s, const std::string& line)
+{
     std::string back;
     char buffer[256];
     while (back.size() < line.size()) {
@@ -66,41 +129,77 @@ int Echo(SOCKET s)
     return back == line ? 0 : -3;
 }
 
-int ConnectBlocking(SOCKET s, const sockaddr* to, int length)
+int Echo(SOCKET s)
 {
-    return connect(s, to, length) == 0 ? 0 : LastError(-1);
+    const std::string line = Line();
+    if (send(s, line.data(), static_cast<int>(line.size()), 0) != static_cast<int>(line.size()))
+        return LastError(-1);
+    return Expect(s, line);
 }
 
-int ConnectBlocking(SOCKET s, const sockaddr_in& to)
+void SetBlocking(SOCKET s, bool blocking)
 {
-    return ConnectBlocking(s, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    u_long mode = blocking ? 0 : 1;
+    ioctlsocket(s, FIONBIO, &mode);
 }
 
-int ConnectWsa(SOCKET s, const sockaddr_in& to)
+int PendingError(SOCKET s)
 {
-    return WSAConnect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to, nullptr, nullptr,
-                      nullptr, nullptr) == 0
+    int error = 0;
+    int length = sizeof error;
+    getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+    return error;
+}
+
+int ConnectBlocking(SOCKET s, const Target& to)
+{
+    return connect(s, to.Name(), to.length) == 0 ? 0 : LastError(-1);
+}
+
+int ConnectWsa(SOCKET s, const Target& to)
+{
+    return WSAConnect(s, to.Name(), to.length, nullptr, nullptr, nullptr, nullptr) == 0
                ? 0
                : LastError(-1);
 }
 
-int ConnectLookedUp(SOCKET s, const sockaddr_in& to)
+int ConnectLookedUp(SOCKET s, const Target& to)
 {
     using ConnectFunction = int(WSAAPI*)(SOCKET, const sockaddr*, int);
     const auto function = reinterpret_cast<ConnectFunction>(
         reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("ws2_32.dll"), "connect")));
     if (function == nullptr)
         return -4;
-    return function(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 ? 0 : LastError(-1);
+    return function(s, to.Name(), to.length) == 0 ? 0 : LastError(-1);
 }
 
-int ConnectNonBlocking(SOCKET s, const sockaddr_in& to)
+// The call's own result and how long it took, as the trace's first entry.
+int TracedCall(const std::function<int()>& call, std::string& trace)
 {
-    u_long on = 1;
-    ioctlsocket(s, FIONBIO, &on);
-    if (connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        if (WSAGetLastError() != WSAEWOULDBLOCK)
-            return LastError(-1);
+    const auto start = Clock::now();
+    const int result = call();
+    trace = "call=" + std::to_string(result) + "@" + std::to_string(MsSince(start));
+    return result;
+}
+
+int ConnectNonBlocking(SOCKET s, const Target& to, bool wsa, bool poll, std::string& trace)
+{
+    SetBlocking(s, false);
+    const int call = TracedCall([&] { return wsa ? ConnectWsa(s, to) : ConnectBlocking(s, to); },
+                                trace);
+    if (call != 0 && call != WSAEWOULDBLOCK)
+        return call;
+    if (call == WSAEWOULDBLOCK && poll) {
+        WSAPOLLFD entry{s, POLLWRNORM, 0};
+        if (WSAPoll(&entry, 1, 30000) != 1)
+            return -5;
+        std::string seen;
+        for (const auto& [bit, name] : {std::pair<short, const char*>{POLLWRNORM, "out"},
+                                        {POLLERR, "err"}, {POLLHUP, "hup"}})
+            if (entry.revents & bit)
+                seen += (seen.empty() ? "" : "+") + std::string(name);
+        trace += ",poll=" + seen;
+    } else if (call == WSAEWOULDBLOCK) {
         fd_set writable;
         fd_set failed;
         FD_ZERO(&writable);
@@ -110,18 +209,143 @@ int ConnectNonBlocking(SOCKET s, const sockaddr_in& to)
         timeval wait{30, 0};
         if (select(0, nullptr, &writable, &failed, &wait) != 1)
             return -5;
-        int error = 0;
-        int length = sizeof error;
-        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
-        if (error != 0)
-            return error;
+        trace += FD_ISSET(s, &failed) ? ",select=x" : ",select=w";
     }
-    u_long off = 0;
-    ioctlsocket(s, FIONBIO, &off);
-    return 0;
+    const int error = PendingError(s);
+    if (error == 0)
+        SetBlocking(s, true);
+    return error;
 }
 
-int ConnectOverlapped(SOCKET s, const sockaddr_in& to)
+// One wait of a program that is told of network events.
+struct Batch {
+    long events = 0;
+    int connectError = 0;
+};
+using NextBatch = std::function<bool(DWORD timeoutMs, Batch& batch)>;
+
+std::string Names(const Batch& batch)
+{
+    std::string names;
+    auto add = [&](long bit, const std::string& name) {
+        if (batch.events & bit)
+            names += (names.empty() ? "" : "+") + name;
+    };
+    add(FD_CONNECT, "connect=" + std::to_string(batch.connectError));
+    add(FD_READ, "read");
+    add(FD_WRITE, "write");
+    add(FD_CLOSE, "close");
+    return names.empty() ? "none" : names;
+}
+
+// Connects and echoes as a program driven by network events does: the socket
+// never blocks, and every event is recorded. After a failure it still
+// listens a moment for anything that should not follow.
+Outcome ConnectByEvents(SOCKET s, const Target& to, const NextBatch& next)
+{
+    Outcome outcome;
+    const auto start = Clock::now();
+    const int call = TracedCall([&] { return ConnectBlocking(s, to); }, outcome.trace);
+    if (call != 0 && call != WSAEWOULDBLOCK) {
+        outcome.error = call;
+        outcome.elapsedMs = MsSince(start);
+        return outcome;
+    }
+    const std::string line = Line();
+    std::string back;
+    bool connected = false;
+    auto begin = [&] {
+        connected = true;
+        outcome.elapsedMs = MsSince(start);
+        outcome.peer = PeerOf(s);
+        send(s, line.data(), static_cast<int>(line.size()), 0);
+    };
+    if (call == 0)
+        begin();
+    for (;;) {
+        Batch batch;
+        if (!next(15000, batch)) {
+            outcome.error = -5;
+            break;
+        }
+        outcome.trace += "," + Names(batch);
+        if ((batch.events & FD_CONNECT) && batch.connectError != 0) {
+            outcome.error = batch.connectError;
+            outcome.elapsedMs = MsSince(start);
+            while (next(300, batch))
+                outcome.trace += "," + Names(batch);
+            break;
+        }
+        if ((batch.events & FD_CONNECT) && !connected)
+            begin();
+        char buffer[256];
+        int count = 0;
+        while (connected && (batch.events & FD_READ) &&
+               (count = recv(s, buffer, sizeof buffer, 0)) > 0)
+            back.append(buffer, static_cast<std::size_t>(count));
+        if (back.size() >= line.size()) {
+            outcome.error = back == line ? 0 : -3;
+            break;
+        }
+        if (batch.events & FD_CLOSE) {
+            outcome.error = -2;
+            break;
+        }
+    }
+    return outcome;
+}
+
+Outcome ConnectEventSelect(SOCKET s, const Target& to)
+{
+    WSAEVENT event = WSACreateEvent();
+    WSAEventSelect(s, event, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE);
+    const Outcome outcome = ConnectByEvents(s, to, [&](DWORD timeoutMs, Batch& batch) {
+        if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0)
+            return false;
+        WSANETWORKEVENTS events{};
+        if (WSAEnumNetworkEvents(s, event, &events) != 0)
+            return false;
+        batch.events = events.lNetworkEvents;
+        batch.connectError = events.iErrorCode[FD_CONNECT_BIT];
+        return true;
+    });
+    WSAEventSelect(s, nullptr, 0);
+    WSACloseEvent(event);
+    return outcome;
+}
+
+Outcome ConnectAsyncSelect(SOCKET s, const Target& to)
+{
+    const UINT message = WM_APP + 1;
+    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
+    WSAAsyncSelect(s, window, message, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE);
+    const Outcome outcome = ConnectByEvents(s, to, [&](DWORD timeoutMs, Batch& batch) {
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        for (;;) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == message && msg.wParam == s) {
+                    batch.events = WSAGETSELECTEVENT(msg.lParam);
+                    batch.connectError = WSAGETSELECTERROR(msg.lParam);
+                    return true;
+                }
+                DispatchMessageA(&msg);
+            }
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now),
+                                      QS_ALLINPUT);
+        }
+    });
+    WSAAsyncSelect(s, window, 0, 0);
+    DestroyWindow(window);
+    return outcome;
+}
+
+// ConnectEx with the first line as its data, completed on a port or an event.
+int ConnectOverlapped(SOCKET s, const Target& to, bool event, std::string& trace)
 {
     LPFN_CONNECTEX connectEx = nullptr;
     GUID id = WSAID_CONNECTEX;
@@ -129,77 +353,126 @@ int ConnectOverlapped(SOCKET s, const sockaddr_in& to)
     if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &connectEx,
                  sizeof connectEx, &returned, nullptr, nullptr) != 0)
         return LastError(-6);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    if (bind(s, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0)
+    sockaddr_in6 any{};
+    any.sin6_family = static_cast<short>(to.family);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&any),
+             to.family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in)) != 0)
         return LastError(-7);
-    HANDLE port = CreateIoCompletionPort(reinterpret_cast<HANDLE>(s), nullptr, 7, 0);
-    if (port == nullptr)
-        return -8;
+    HANDLE port = event ? nullptr : CreateIoCompletionPort(reinterpret_cast<HANDLE>(s), nullptr, 7, 0);
     OVERLAPPED overlapped{};
+    overlapped.hEvent = event ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+    std::string line = Line();
     DWORD sent = 0;
-    int result = 0;
-    if (!connectEx(s, reinterpret_cast<const sockaddr*>(&to), sizeof to, nullptr, 0, &sent,
-                   &overlapped) &&
-        WSAGetLastError() != ERROR_IO_PENDING) {
-        result = LastError(-1);
-    } else {
-        DWORD bytes = 0;
+    const int call = TracedCall(
+        [&] {
+            return connectEx(s, to.Name(), to.length, &line[0], static_cast<DWORD>(line.size()),
+                             &sent, &overlapped)
+                       ? 0
+                       : LastError(-1);
+        },
+        trace);
+    int result = call == ERROR_IO_PENDING ? 0 : call;
+    DWORD bytes = sent;
+    if (result == 0 && event) {
+        DWORD flags = 0;
+        if (WaitForSingleObject(overlapped.hEvent, 30000) != WAIT_OBJECT_0)
+            result = -9;
+        else if (!WSAGetOverlappedResult(s, &overlapped, &bytes, FALSE, &flags))
+            result = LastError(-1);
+    } else if (result == 0) {
         ULONG_PTR key = 0;
         OVERLAPPED* done = nullptr;
+        DWORD flags = 0;
         if (!GetQueuedCompletionStatus(port, &bytes, &key, &done, 30000))
-            result = done == nullptr ? -9 : static_cast<int>(GetLastError());
+            result = done == nullptr                                                   ? -9
+                     : WSAGetOverlappedResult(s, &overlapped, &bytes, FALSE, &flags) ? -12
+                                                                                     : LastError(-1);
         else if (done != &overlapped || key != 7)
             result = -10;
-        else
-            setsockopt(s, SOL_SOCKET, SO_UPDATE_CONNECT_CONTEXT, nullptr, 0);
     }
-    CloseHandle(port);
+    if (result == 0) {
+        const int update = setsockopt(s, SOL_SOCKET, SO_UPDATE_CONNECT_CONTEXT, nullptr, 0) == 0
+                               ? 0
+                               : LastError(-1);
+        trace += ",sent=" + std::to_string(bytes) + ",update=" + std::to_string(update);
+        result = bytes == line.size() ? Expect(s, line) : -11;
+    }
+    if (port != nullptr)
+        CloseHandle(port);
+    if (overlapped.hEvent != nullptr)
+        CloseHandle(overlapped.hEvent);
     return result;
 }
 
-Outcome RunIpv6(const std::string& address, int port)
+int ConnectByName(SOCKET s, const std::string& address, int port, bool wide)
 {
-    Outcome outcome;
-    SOCKET s = socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in6 to{};
-    to.sin6_family = AF_INET6;
-    to.sin6_port = htons(static_cast<u_short>(port));
-    inet_pton(AF_INET6, address.c_str(), &to.sin6_addr);
-    outcome.error = ConnectBlocking(s, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    if (outcome.error == 0)
-        outcome.error = Echo(s);
-    closesocket(s);
-    return outcome;
+    std::string service = std::to_string(port);
+    timeval wait{30, 0};
+    BOOL connected = FALSE;
+    if (wide) {
+        std::wstring wideAddress(address.begin(), address.end());
+        std::wstring wideService(service.begin(), service.end());
+        connected = WSAConnectByNameW(s, &wideAddress[0], &wideService[0], nullptr, nullptr,
+                                      nullptr, nullptr, &wait, nullptr);
+    } else {
+        std::string node = address;
+        connected = WSAConnectByNameA(s, &node[0], &service[0], nullptr, nullptr, nullptr,
+                                      nullptr, &wait, nullptr);
+    }
+    if (!connected)
+        return LastError(-1);
+    setsockopt(s, SOL_SOCKET, SO_UPDATE_CONNECT_CONTEXT, nullptr, 0);
+    return 0;
+}
+
+int ConnectByList(SOCKET s, const Target& to)
+{
+    SOCKET_ADDRESS_LIST list{};
+    list.iAddressCount = 1;
+    list.Address[0].lpSockaddr = const_cast<sockaddr*>(to.Name());
+    list.Address[0].iSockaddrLength = to.length;
+    timeval wait{30, 0};
+    if (!WSAConnectByList(s, &list, nullptr, nullptr, nullptr, nullptr, &wait, nullptr))
+        return LastError(-1);
+    setsockopt(s, SOL_SOCKET, SO_UPDATE_CONNECT_CONTEXT, nullptr, 0);
+    return 0;
 }
 
 Outcome Run(const std::string& style, const std::string& address, int port)
 {
-    if (style == "ipv6")
-        return RunIpv6(address, port);
+    const Target to = MakeTarget(address, port);
+    SOCKET s = socket(to.family, SOCK_STREAM, IPPROTO_TCP);
     Outcome outcome;
+    if (style == "eventselect" || style == "asyncselect") {
+        outcome = style == "eventselect" ? ConnectEventSelect(s, to) : ConnectAsyncSelect(s, to);
+        closesocket(s);
+        return outcome;
+    }
     const auto start = Clock::now();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<u_short>(port));
-    to.sin_addr.s_addr = inet_addr(address.c_str());
-    if (style == "blocking" || style == "ctor" || style == "hold")
+    if (style == "blocking" || style == "ctor" || style == "hold" || style == "ipv6")
         outcome.error = ConnectBlocking(s, to);
-    else if (style == "nonblocking")
-        outcome.error = ConnectNonBlocking(s, to);
+    else if (style == "dualstack") {
+        DWORD off = 0;
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+        outcome.error = ConnectBlocking(s, to);
+    } else if (style == "nonblocking" || style == "nonblockingwsa" || style == "poll")
+        outcome.error = ConnectNonBlocking(s, to, style == "nonblockingwsa", style == "poll",
+                                           outcome.trace);
     else if (style == "wsaconnect")
         outcome.error = ConnectWsa(s, to);
     else if (style == "getprocaddress")
         outcome.error = ConnectLookedUp(s, to);
-    else if (style == "connectex")
-        outcome.error = ConnectOverlapped(s, to);
+    else if (style == "connectex" || style == "connectexevent")
+        outcome.error = ConnectOverlapped(s, to, style == "connectexevent", outcome.trace);
+    else if (style == "connectbyname" || style == "connectbynamew")
+        outcome.error = ConnectByName(s, address, port, style == "connectbynamew");
+    else if (style == "connectbylist")
+        outcome.error = ConnectByList(s, to);
     else if (style == "thread")
         std::thread([&] { outcome.error = ConnectBlocking(s, to); }).join();
     else
         outcome.error = -100;
-    outcome.elapsedMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    outcome.elapsedMs = MsSince(start);
     if (outcome.error == 0) {
         outcome.peer = PeerOf(s);
         outcome.error = Echo(s);
@@ -208,11 +481,85 @@ Outcome Run(const std::string& style, const std::string& address, int port)
     return outcome;
 }
 
+// A connect that failed, tried again on the same socket.
+std::vector<Outcome> RunRetry(const std::string& address, int port)
+{
+    const Target to = MakeTarget(address, port);
+    SOCKET s = socket(to.family, SOCK_STREAM, IPPROTO_TCP);
+    std::vector<Outcome> outcomes(2);
+    for (Outcome& outcome : outcomes) {
+        const auto start = Clock::now();
+        outcome.error = ConnectBlocking(s, to);
+        outcome.elapsedMs = MsSince(start);
+        if (outcome.error == 0) {
+            outcome.peer = PeerOf(s);
+            outcome.error = Echo(s);
+        }
+    }
+    closesocket(s);
+    return outcomes;
+}
+
+// N non-blocking connects from this one thread, waited for together.
+std::vector<Outcome> RunParallel(const std::string& address, int port, int count,
+                                 long long& totalMs)
+{
+    const Target to = MakeTarget(address, port);
+    std::vector<SOCKET> sockets;
+    std::vector<Outcome> outcomes(static_cast<std::size_t>(count));
+    std::vector<bool> pending(outcomes.size(), true);
+    const auto start = Clock::now();
+    for (Outcome& outcome : outcomes) {
+        sockets.push_back(socket(to.family, SOCK_STREAM, IPPROTO_TCP));
+        SetBlocking(sockets.back(), false);
+        outcome.error = TracedCall([&] { return ConnectBlocking(sockets.back(), to); },
+                                   outcome.trace);
+        pending[sockets.size() - 1] = outcome.error == WSAEWOULDBLOCK;
+        if (outcome.error == WSAEWOULDBLOCK)
+            outcome.error = 0;
+    }
+    for (;;) {
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        for (std::size_t i = 0; i < sockets.size(); ++i)
+            if (pending[i]) {
+                FD_SET(sockets[i], &writable);
+                FD_SET(sockets[i], &failed);
+            }
+        if (writable.fd_count == 0)
+            break;
+        timeval wait{30, 0};
+        if (select(0, nullptr, &writable, &failed, &wait) <= 0)
+            break;
+        for (std::size_t i = 0; i < sockets.size(); ++i)
+            if (pending[i] && (FD_ISSET(sockets[i], &writable) || FD_ISSET(sockets[i], &failed))) {
+                pending[i] = false;
+                outcomes[i].error = PendingError(sockets[i]);
+                outcomes[i].elapsedMs = MsSince(start);
+            }
+    }
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        if (pending[i])
+            outcomes[i].error = -5;
+        if (outcomes[i].error == 0) {
+            SetBlocking(sockets[i], true);
+            outcomes[i].peer = PeerOf(sockets[i]);
+            outcomes[i].error = Echo(sockets[i]);
+        }
+        closesocket(sockets[i]);
+    }
+    totalMs = MsSince(start);
+    return outcomes;
+}
+
 std::string Describe(const Outcome& outcome)
 {
-    if (outcome.error == 0)
-        return "ok " + outcome.peer + " " + std::to_string(outcome.elapsedMs);
-    return "error " + std::to_string(outcome.error) + " " + std::to_string(outcome.elapsedMs);
+    std::string text = outcome.error == 0 ? "ok " + outcome.peer
+                                          : "error " + std::to_string(outcome.error);
+    text += " " + std::to_string(outcome.elapsedMs);
+    return outcome.trace.empty() ? text : text + " " + outcome.trace;
 }
 
 std::vector<std::string> Arguments()
@@ -227,6 +574,18 @@ std::vector<std::string> Arguments()
     }
     LocalFree(wide);
     return arguments;
+}
+
+// The argument as the program received it, before any code page touched it.
+std::string Utf8Argument(int index)
+{
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    char utf8[1024] = {};
+    if (index < count)
+        WideCharToMultiByte(CP_UTF8, 0, wide[index], -1, utf8, sizeof utf8, nullptr, nullptr);
+    LocalFree(wide);
+    return utf8;
 }
 
 // A connection made before main, as static initialisers of real programs
@@ -298,14 +657,32 @@ int main()
     };
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    if (style == "spawn" || style == "spawnw") {
-        const int code = Spawn(arguments, style == "spawnw");
+    if (style == "echoarg") {
+        std::fprintf(result, "%s\n", Utf8Argument(3).c_str());
+    } else if (style == "spawn" || style == "spawnw" || style == "spawnafter") {
+        std::vector<std::string> spawned = arguments;
+        if (style == "spawnafter") {
+            HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, arguments[3].c_str());
+            WaitForSingleObject(event, 60000);
+            CloseHandle(event);
+            spawned.erase(spawned.begin() + 3);
+        }
+        const int code = Spawn(spawned, style == "spawnw");
         std::fprintf(result, "spawned %d\n", code);
         failures = code != 0;
     } else if (arguments.size() >= 5) {
         const int port = std::atoi(arguments[4].c_str());
         if (g_early.made) {
             report(g_early.outcome);
+        } else if (style == "retry") {
+            for (const Outcome& outcome : RunRetry(arguments[3], port))
+                report(outcome);
+        } else if (style == "parallel" && arguments.size() >= 6) {
+            long long totalMs = 0;
+            for (const Outcome& outcome :
+                 RunParallel(arguments[3], port, std::atoi(arguments[5].c_str()), totalMs))
+                report(outcome);
+            std::fprintf(result, "total %lld\n", totalMs);
         } else {
             report(Run(style, arguments[3], port));
         }

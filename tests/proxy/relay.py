@@ -1,28 +1,39 @@
 #!/usr/bin/env python3
 # tests/proxy/relay.py
-# The proxy tests' scripted SOCKS server and echo servers, run inside the
+# The proxy tests' scripted SOCKS server, echo and HTTP servers, run inside the
 # tests' private network namespace.
-#   relay.py DIR ECHO_PORT DIRECT_ADDRESS RELAY_PORT:MODE...
-# Every relay port speaks SOCKS 4 and SOCKS 5 and logs each request it is
-# given to DIR/relay.log as "PORT VERSION ADDRESS:PORT"; its mode says what it
-# then does:
+#   relay.py DIR ECHO_PORT DIRECT_ADDRESS[,DIRECT_ADDRESS6] PORT:MODE...
+# Every relay port speaks SOCKS 4 and SOCKS 5 (IPv4, IPv6 and domain-name
+# destinations) and logs each request it is given to DIR/relay.log as
+# "PORT VERSION TARGET", TARGET being "a.b.c.d:port", "[v6]:port" or
+# "name:port"; its mode says what it then does:
 #   open     grants every CONNECT and joins it to the echo server on
 #            127.0.0.1:ECHO_PORT, whatever the requested destination
 #   login    the same, SOCKS 5 only, after the user name "relay-user" with the
 #            password "relay-pass" (RFC 1929)
 #   refuse   refuses every CONNECT
 #   silent   reads the greeting and never answers
-# A second echo server listens on DIRECT_ADDRESS:ECHO_PORT and logs each
-# connection it accepts to DIR/direct.log: the place a direct connect that
+#   slow     as open, but waits REPLY_DELAY before each reply it sends
+#   forward  connects to the requested destination itself, from loopback
+#            (127.0.0.1 or ::1), and joins the two; refuses when it cannot
+#   drop     never accepts, and its queue is kept full, so that Linux drops
+#            every further connection attempt: a proxy that loses packets
+#   http     not SOCKS: answers any GET on the direct addresses with 200 and
+#            "kestrel-http-ok", logging "PEER PATH" to DIR/http.log
+# A second echo server listens on the direct addresses at ECHO_PORT and logs
+# each connection it accepts to DIR/direct.log: the place a direct connect that
 # should have been proxied, or blocked, would reach. DIR/ready appears when
 # everything listens.
+import http.server
 import os
 import socket
 import socketserver
 import sys
 import threading
+import time
 
 USER, PASSWORD = b"relay-user", b"relay-pass"
+REPLY_DELAY = 0.1
 lock = threading.Lock()
 
 
@@ -57,12 +68,52 @@ def pump(src, dst):
             pass
 
 
-class Server(socketserver.ThreadingTCPServer):
-    allow_reuse_address = True
-    daemon_threads = True
+def family_of(address):
+    return socket.AF_INET6 if ":" in address else socket.AF_INET
+
+
+def server_class(address, base):
+    class Server(base):
+        allow_reuse_address = True
+        daemon_threads = True
+        address_family = family_of(address)
+    return Server
+
+
+def read_target(s, kind):
+    """A SOCKS 5 destination: (host, port, text for the log)."""
+    if kind == 1:
+        host = socket.inet_ntop(socket.AF_INET, read_exact(s, 4))
+    elif kind == 4:
+        host = socket.inet_ntop(socket.AF_INET6, read_exact(s, 16))
+    elif kind == 3:
+        host = read_exact(s, read_exact(s, 1)[0]).decode("latin-1")
+    else:
+        return None
+    port = int.from_bytes(read_exact(s, 2), "big")
+    return host, port, ("[%s]:%d" if kind == 4 else "%s:%d") % (host, port)
+
+
+def forward_to(host, port):
+    """A connection to the destination made from loopback, or None."""
+    try:
+        family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM)[0]
+        onward = socket.socket(family, socket.SOCK_STREAM)
+        onward.bind(("::1" if family == socket.AF_INET6 else "127.0.0.1", 0))
+        onward.settimeout(5)
+        onward.connect(address)
+        onward.settimeout(None)
+        return onward
+    except OSError:
+        return None
 
 
 def make_relay(directory, port, mode, echo_port):
+    def reply(s, data):
+        if mode == "slow":
+            time.sleep(REPLY_DELAY)
+        s.sendall(data)
+
     class Relay(socketserver.BaseRequestHandler):
         def handle(self):
             s = self.request
@@ -80,62 +131,129 @@ def make_relay(directory, port, mode, echo_port):
                 head = read_exact(s, 7)
                 while read_exact(s, 1) != b"\x00":  # the user id
                     pass
-                target = "%d.%d.%d.%d:%d" % (*head[3:7], head[1] << 8 | head[2])
-                log(directory, "relay.log", "%d socks4 %s" % (port, target))
-                if mode != "open":
-                    s.sendall(b"\x00\x5b" + b"\x00" * 6)
+                host = socket.inet_ntop(socket.AF_INET, head[3:7])
+                port_ = head[1] << 8 | head[2]
+                log(directory, "relay.log", "%d socks4 %s:%d" % (port, host, port_))
+                onward = self.onward(host, port_) if mode != "login" else None
+                if onward is None:
+                    reply(s, b"\x00\x5b" + b"\x00" * 6)
                     return
-                s.sendall(b"\x00\x5a" + b"\x00" * 6)
+                reply(s, b"\x00\x5a" + b"\x00" * 6)
             else:
                 methods = read_exact(s, read_exact(s, 1)[0])
                 wanted = 2 if mode == "login" else 0
                 if wanted not in methods:
-                    s.sendall(b"\x05\xff")
+                    reply(s, b"\x05\xff")
                     return
-                s.sendall(bytes([5, wanted]))
+                reply(s, bytes([5, wanted]))
                 if wanted == 2:
                     read_exact(s, 1)
                     user = read_exact(s, read_exact(s, 1)[0])
                     password = read_exact(s, read_exact(s, 1)[0])
                     if (user, password) != (USER, PASSWORD):
-                        s.sendall(b"\x01\x01")
+                        reply(s, b"\x01\x01")
                         return
-                    s.sendall(b"\x01\x00")
+                    reply(s, b"\x01\x00")
                 request = read_exact(s, 4)
-                if request[3] != 1:
-                    s.sendall(b"\x05\x08\x00\x01" + b"\x00" * 6)
+                target = read_target(s, request[3])
+                if target is None:
+                    reply(s, b"\x05\x08\x00\x01" + b"\x00" * 6)
                     return
-                address = read_exact(s, 6)
-                target = "%d.%d.%d.%d:%d" % (*address[:4], address[4] << 8 | address[5])
-                log(directory, "relay.log", "%d socks5 %s" % (port, target))
-                if mode == "refuse":
-                    s.sendall(b"\x05\x05\x00\x01" + b"\x00" * 6)
+                log(directory, "relay.log", "%d socks5 %s" % (port, target[2]))
+                onward = self.onward(target[0], target[1])
+                if onward is None:
+                    reply(s, b"\x05\x05\x00\x01" + b"\x00" * 6)
                     return
-                s.sendall(b"\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x00")
-            onward = socket.create_connection(("127.0.0.1", echo_port))
+                reply(s, b"\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x00")
             threading.Thread(target=pump, args=(onward, s), daemon=True).start()
             pump(s, onward)
 
-    return Server(("127.0.0.1", port), Relay)
+        def onward(self, host, port_):
+            if mode == "refuse":
+                return None
+            if mode == "forward":
+                return forward_to(host, port_)
+            return socket.create_connection(("127.0.0.1", echo_port))
+
+    return server_class("127.0.0.1", socketserver.ThreadingTCPServer)(("127.0.0.1", port), Relay)
+
+
+def make_drop(port):
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(0)
+    # With a backlog of 0 one connection fills the queue; the second's
+    # handshake never completes, and Linux drops every SYN after them.
+    fillers = []
+    for _ in range(2):
+        filler = socket.socket()
+        filler.setblocking(False)
+        try:
+            filler.connect(("127.0.0.1", port))
+        except BlockingIOError:
+            pass
+        fillers.append(filler)
+    time.sleep(0.2)
+    probe = socket.socket()
+    probe.settimeout(1)
+    try:
+        probe.connect(("127.0.0.1", port))
+        raise SystemExit("relay.py: the drop port %d still accepts connections" % port)
+    except socket.timeout:
+        pass
+    finally:
+        probe.close()
+    return listener, fillers
 
 
 def make_echo(directory, address, port, logged):
     class Echo(socketserver.BaseRequestHandler):
         def handle(self):
             if logged:
-                log(directory, "direct.log", "%s:%d" % self.client_address)
+                host, port_ = self.client_address[:2]
+                log(directory, "direct.log", ("[%s]:%d" if ":" in host else "%s:%d") % (host, port_))
             pump(self.request, self.request)
 
-    return Server((address, port), Echo)
+    return server_class(address, socketserver.ThreadingTCPServer)((address, port), Echo)
+
+
+def make_http(directory, address, port):
+    class Server(server_class(address, http.server.ThreadingHTTPServer)):
+        # HTTPServer's own asks the resolver for this host's name, and no
+        # resolver answers in the namespace.
+        server_bind = socketserver.TCPServer.server_bind
+
+    class Answer(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            log(directory, "http.log", "%s %s" % (self.client_address[0], self.path))
+            body = b"kestrel-http-ok"
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    return Server((address, port), Answer)
 
 
 def main():
-    directory, echo_port, direct_address = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-    servers = [make_echo(directory, "127.0.0.1", echo_port, False),
-               make_echo(directory, direct_address, echo_port, True)]
+    directory, echo_port = sys.argv[1], int(sys.argv[2])
+    direct = sys.argv[3].split(",")
+    servers = [make_echo(directory, "127.0.0.1", echo_port, False)]
+    servers += [make_echo(directory, address, echo_port, True) for address in direct]
+    kept = []
     for relay in sys.argv[4:]:
         port, mode = relay.split(":")
-        servers.append(make_relay(directory, int(port), mode, echo_port))
+        if mode == "drop":
+            kept.append(make_drop(int(port)))
+        elif mode == "http":
+            servers += [make_http(directory, address, int(port)) for address in direct]
+        else:
+            servers.append(make_relay(directory, int(port), mode, echo_port))
     for server in servers:
         threading.Thread(target=server.serve_forever, daemon=True).start()
     open(os.path.join(directory, "ready"), "w").close()

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -61,6 +62,21 @@ TEST(Socks5Message, BoundAddressLengthComesFromItsType)
     for (std::uint8_t type : {0x00, 0x02, 0x05, 0xFF}) {
         EXPECT_EQ(-1, Socks5ReplyRestSize({0x00, type, 0x01})) << int(type);
     }
+}
+
+TEST(Socks5Message, Ipv6ConnectCarriesSixteenAddressBytesInWireOrder)
+{
+    Ipv6Endpoint destination{};
+    for (std::size_t i = 0; i < destination.address.size(); ++i)
+        destination.address[i] = static_cast<std::uint8_t>(0xA0 + i);
+    destination.port = 0x1F90;
+    const auto message = EncodeSocks5Connect(destination);
+    const std::vector<std::uint8_t> head(message.begin(), message.begin() + 4);
+    EXPECT_EQ((std::vector<std::uint8_t>{0x05, 0x01, 0x00, 0x04}), head);
+    EXPECT_TRUE(std::equal(destination.address.begin(), destination.address.end(),
+                           message.begin() + 4));
+    EXPECT_EQ(0x1F, message[20]);
+    EXPECT_EQ(0x90, message[21]);
 }
 
 TEST(ProxyTestRecord, TextThatFitsIsTerminatedAndTheRestZeroed)
