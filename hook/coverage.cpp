@@ -19,8 +19,7 @@ ProxyServer ServerOf(const injection::Handoff& handoff)
 
 }  // namespace
 
-Coverage DecideCoverage(const HookConfig* config, bool ownListed,
-                        const injection::Handoff& parent)
+Coverage DecideCoverage(const HookConfig* config, bool ownListed, const injection::Handoff& parent)
 {
     Coverage coverage;
     if (config != nullptr) {

@@ -18,8 +18,7 @@ struct Coverage {
 // A child of a covered parent is covered wherever the list applies; one that
 // cannot read the database uses its parent's server rather than run
 // uncovered.
-Coverage DecideCoverage(const HookConfig* config, bool ownListed,
-                        const injection::Handoff& parent);
+Coverage DecideCoverage(const HookConfig* config, bool ownListed, const injection::Handoff& parent);
 
 // What a covered process hands the children it starts.
 injection::Handoff HandoffForChildren(const ProxyServer& server);

@@ -45,8 +45,8 @@ hook::Coverage Decide(HMODULE self, const injection::Handoff& parent)
 bool Start(const injection::StartBlock& block)
 {
     // The parent's copy of the event; set once decided, whatever was decided.
-    const UniqueKernelHandle ready(reinterpret_cast<HANDLE>(
-        static_cast<std::uintptr_t>(block.readyEvent)));
+    const UniqueKernelHandle ready(
+        reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(block.readyEvent)));
     const HMODULE self = OwnModule();
     if (block.size != sizeof(injection::StartBlock) || self == nullptr)
         return false;

@@ -60,17 +60,21 @@ BOOL FinishChild(DWORD flags, LPPROCESS_INFORMATION info)
     return TRUE;
 }
 
-// The system's CreateProcessAsUser: the library's own imports are never
-// patched, so the exported address is the original.
+// The system's CreateProcessAsUser that a replacement stands for. Should no
+// slot have been redirected from it yet, advapi32's export is the same
+// function: the library's own lookups are never redirected.
 template <typename Function>
-Function OriginalAsUser(const char* name)
+Function OriginalAsUser(const void* replacement, const char* name)
 {
-    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
-    if (advapi == nullptr)
-        advapi = LoadLibraryW(L"advapi32.dll");
-    return advapi != nullptr
-               ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(advapi, name)))
-               : nullptr;
+    void* original = OriginalOf(replacement);
+    if (original == nullptr) {
+        HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+        if (advapi == nullptr)
+            advapi = LoadLibraryW(L"advapi32.dll");
+        if (advapi != nullptr)
+            original = reinterpret_cast<void*>(GetProcAddress(advapi, name));
+    }
+    return reinterpret_cast<Function>(original);
 }
 
 using CreateAsUserA = BOOL(WINAPI*)(HANDLE, LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES,
@@ -122,7 +126,8 @@ BOOL WINAPI HookCreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR com
                                      DWORD flags, LPVOID environment, LPCSTR currentDirectory,
                                      LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
 {
-    static const CreateAsUserA original = OriginalAsUser<CreateAsUserA>("CreateProcessAsUserA");
+    const CreateAsUserA original = OriginalAsUser<CreateAsUserA>(
+        reinterpret_cast<const void*>(&HookCreateProcessAsUserA), "CreateProcessAsUserA");
     if (original == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
@@ -132,8 +137,8 @@ BOOL WINAPI HookCreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR com
         return original(token, application, commandLine, processAttributes, threadAttributes,
                         inheritHandles, flags, environment, currentDirectory, startup, info);
     if (!original(token, application, commandLine, processAttributes, threadAttributes,
-                  inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory,
-                  startup, info))
+                  inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory, startup,
+                  info))
         return FALSE;
     return FinishChild(flags, info);
 }
@@ -144,7 +149,8 @@ BOOL WINAPI HookCreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR c
                                      DWORD flags, LPVOID environment, LPCWSTR currentDirectory,
                                      LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info)
 {
-    static const CreateAsUserW original = OriginalAsUser<CreateAsUserW>("CreateProcessAsUserW");
+    const CreateAsUserW original = OriginalAsUser<CreateAsUserW>(
+        reinterpret_cast<const void*>(&HookCreateProcessAsUserW), "CreateProcessAsUserW");
     if (original == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
@@ -154,8 +160,8 @@ BOOL WINAPI HookCreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR c
         return original(token, application, commandLine, processAttributes, threadAttributes,
                         inheritHandles, flags, environment, currentDirectory, startup, info);
     if (!original(token, application, commandLine, processAttributes, threadAttributes,
-                  inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory,
-                  startup, info))
+                  inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory, startup,
+                  info))
         return FALSE;
     return FinishChild(flags, info);
 }

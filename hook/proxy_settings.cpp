@@ -1,6 +1,8 @@
 // hook/proxy_settings.cpp
 #include "hook/proxy_settings.h"
 
+#include "hook/never_destroyed.h"
+
 namespace hook {
 
 namespace {
@@ -9,8 +11,8 @@ namespace {
 // afterwards.
 ProxyServer& Server()
 {
-    static ProxyServer server;
-    return server;
+    static NeverDestroyed<ProxyServer> server;
+    return server.Get();
 }
 
 }  // namespace

@@ -27,8 +27,8 @@ bool IsWow64(HANDLE process, bool& wow64)
     return true;
 }
 
-bool HandToOtherLauncher(const PROCESS_INFORMATION& child, void* ownModule,
-                         const Handoff& handoff, std::uint64_t readyEvent)
+bool HandToOtherLauncher(const PROCESS_INFORMATION& child, void* ownModule, const Handoff& handoff,
+                         std::uint64_t readyEvent)
 {
     const std::wstring launcher = ComponentPath(ownModule, kOtherWidthLauncherFile);
     if (launcher.empty())
@@ -60,8 +60,7 @@ bool WriteStub(HANDLE process, RemoteMemory& code)
 {
     DWORD previous = 0;
     return code.Write(StartStubCode(), StartStubSize()) &&
-           VirtualProtectEx(process, code.Get(), StartStubSize(), PAGE_EXECUTE_READ,
-                            &previous) &&
+           VirtualProtectEx(process, code.Get(), StartStubSize(), PAGE_EXECUTE_READ, &previous) &&
            FlushInstructionCache(process, code.Get(), StartStubSize());
 }
 
@@ -82,8 +81,7 @@ bool QueueLibraryStart(HANDLE process, HANDLE thread, const std::wstring& librar
 {
     // Too large for the stack of a thread that merely starts a program.
     const auto block = std::make_unique<StartBlock>();
-    if (!LoadKernelFunctions(*block) ||
-        !FillStartBlock(*block, libraryPath, handoff, readyEvent))
+    if (!LoadKernelFunctions(*block) || !FillStartBlock(*block, libraryPath, handoff, readyEvent))
         return false;
     RemoteMemory data(process, sizeof(StartBlock));
     RemoteMemory code(process, StartStubSize());
@@ -97,8 +95,8 @@ bool QueueLibraryStart(HANDLE process, HANDLE thread, const std::wstring& librar
     return true;
 }
 
-bool AttachHookLibrary(const PROCESS_INFORMATION& child, void* ownModule,
-                       const Handoff& handoff, std::uint64_t readyEvent)
+bool AttachHookLibrary(const PROCESS_INFORMATION& child, void* ownModule, const Handoff& handoff,
+                       std::uint64_t readyEvent)
 {
     bool same = false;
     if (!QuerySameWidth(child.hProcess, same))

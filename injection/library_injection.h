@@ -30,7 +30,7 @@ bool QueueLibraryStart(HANDLE process, HANDLE thread, const std::wstring& librar
 // from the folder of ownModule do it, and waits for that. The caller resumes
 // the thread. False when neither worked; the caller must then not let the
 // process run.
-bool AttachHookLibrary(const PROCESS_INFORMATION& child, void* ownModule,
-                       const Handoff& handoff, std::uint64_t readyEvent);
+bool AttachHookLibrary(const PROCESS_INFORMATION& child, void* ownModule, const Handoff& handoff,
+                       std::uint64_t readyEvent);
 
 }  // namespace injection

@@ -24,8 +24,7 @@ bool FillStartBlock(StartBlock& block, const std::wstring& libraryPath, const Ha
         return false;
     static_assert(sizeof kStartFunctionName <= sizeof block.startFunction, "name fits");
     std::memcpy(block.startFunction, kStartFunctionName, sizeof kStartFunctionName);
-    std::memcpy(block.libraryPath, libraryPath.c_str(),
-                (libraryPath.size() + 1) * sizeof(wchar_t));
+    std::memcpy(block.libraryPath, libraryPath.c_str(), (libraryPath.size() + 1) * sizeof(wchar_t));
     const Handoff handoff = Carried(original);
     block.size = sizeof(StartBlock);
     block.parentCovered = handoff.parentCovered;

@@ -45,29 +45,16 @@ base = struct.unpack_from("<Q" if wide else "<I", data, optional + (24 if wide e
 symbols = subprocess.run([nm, exe], capture_output=True, text=True, check=True).stdout
 descriptor = [int(line.split()[0], 16) - base for line in symbols.splitlines()
               if "__DELAY_IMPORT_DESCRIPTOR_" in line]
-if len(descriptor) != 1:
-    sys.exit("delay_import.py: expected one delay-import descriptor in %s" % exe)
+end = [int(line.split()[0], 16) - base for line in symbols.splitlines()
+       if "kDelayImportEnd" in line]
+if len(descriptor) != 1 or end != [descriptor[0] + 32]:
+    sys.exit("delay_import.py: no single delay-import descriptor ended by a zero one in " + exe)
 directory = optional + (112 if wide else 96) + 13 * 8
 struct.pack_into("<II", data, directory, descriptor[0], 64)
 open(exe, "wb").write(data)
 
-
-
-def at(rva):
-    """The file offset of an address inside the image."""
-    sections = pe + 24 + struct.unpack_from("<H", data, pe + 20)[0]
-    for i in range(struct.unpack_from("<H", data, pe + 6)[0]):
-        size, address, _, raw = struct.unpack_from("<IIII", data, sections + 40 * i + 8)
-        if address <= rva < address + size:
-            return raw + rva - address
-    sys.exit("delay_import.py: address %x is in no section" % rva)
-
-
-attributes, name = struct.unpack_from("<II", data, at(descriptor[0]))
-dll = bytes(data[at(name):at(name) + 16]).split(b"\0")[0].decode()
-terminated = not any(data[at(descriptor[0]) + 32:at(descriptor[0]) + 64])
 dump = subprocess.run([objdump, "-p", exe], capture_output=True, text=True, check=True).stdout
-entry = re.search(r"Entry d ([0-9a-f]+) ([0-9a-f]+) Delay Import Directory", dump)
-if (dll.lower() != "ws2_32.dll" or attributes != 1 or not terminated or entry is None or
-        int(entry.group(1), 16) != descriptor[0] or re.search(r"DLL Name: ws2_32", dump, re.I)):
-    sys.exit("delay_import.py: ws2_32.dll is not delay-imported alone in %s" % exe)
+entry = re.search(r"Entry d ([0-9a-f]+) [0-9a-f]+ Delay Import Directory", dump)
+if (entry is None or int(entry.group(1), 16) != descriptor[0] or
+        re.search(r"DLL Name: ws2_32", dump, re.I)):
+    sys.exit("delay_import.py: ws2_32.dll is not delay-imported alone in " + exe)

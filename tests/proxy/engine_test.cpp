@@ -56,24 +56,16 @@ struct Asynchronous {
     bool events;  // told of network events: WSAEventSelect or WSAAsyncSelect
 };
 const Asynchronous kAsynchronous[] = {
-    {"nonblocking", WSAEWOULDBLOCK, false}, {"nonblockingwsa", WSAEWOULDBLOCK, false},
-    {"poll", WSAEWOULDBLOCK, false},        {"eventselect", WSAEWOULDBLOCK, true},
-    {"asyncselect", WSAEWOULDBLOCK, true},  {"connectex", ERROR_IO_PENDING, false},
+    {"nonblocking", WSAEWOULDBLOCK, false},
+    {"nonblockingwsa", WSAEWOULDBLOCK, false},
+    {"poll", WSAEWOULDBLOCK, false},
+    {"eventselect", WSAEWOULDBLOCK, true},
+    {"asyncselect", WSAEWOULDBLOCK, true},
+    {"connectex", ERROR_IO_PENDING, false},
     {"connectexevent", ERROR_IO_PENDING, false},
 };
 
-Lines Split(const std::string& trace)
-{
-    Lines parts;
-    std::size_t start = 0;
-    for (std::size_t comma; (comma = trace.find(',', start)) != std::string::npos;
-         start = comma + 1)
-        parts.push_back(trace.substr(start, comma - start));
-    parts.push_back(trace.substr(start));
-    return parts;
-}
-
-// "call=CODE@MS", the trace's first entry.
+// The trace's first entry, "call=CODE@MS".
 int CallCode(const std::string& trace)
 {
     return trace.rfind("call=", 0) == 0 ? std::atoi(trace.c_str() + 5) : -1;
@@ -81,20 +73,21 @@ int CallCode(const std::string& trace)
 
 long long CallMs(const std::string& trace)
 {
-    const std::size_t at = trace.find('@');
-    return at == std::string::npos ? -1 : std::atoll(trace.c_str() + at + 1);
+    return std::atoll(trace.c_str() + trace.find('@') + 1);
 }
 
-// The events after the call, the connect's error written as E.
+// The events after the call, the connect's error written as E. POLLHUP
+// beside POLLERR is left out: Windows sets it for a failed connect, Wine's
+// own sockets do not.
 std::string EventsOf(const std::string& trace, int error)
 {
-    std::string events;
-    const Lines parts = Split(trace);
-    for (std::size_t i = 1; i < parts.size(); ++i)
-        events += (i > 1 ? "," : "") + parts[i];
+    const std::size_t comma = trace.find(',');
+    std::string events = comma == std::string::npos ? "" : trace.substr(comma + 1);
     const std::string code = "connect=" + std::to_string(error);
     for (std::size_t at; (at = events.find(code)) != std::string::npos;)
         events.replace(at, code.size(), "connect=E");
+    if (events.rfind("poll=err+hup", 0) == 0)
+        events.erase(8, 4);
     return events;
 }
 
@@ -105,7 +98,13 @@ void ExpectConnectedEvents(const std::string& trace)
     const std::string events = EventsOf(trace, 0);
     EXPECT_EQ(0u, events.rfind("connect=E", 0)) << trace;
     EXPECT_EQ(events.find("connect="), events.rfind("connect=")) << trace;
-    EXPECT_EQ(std::string::npos, Split(events)[0].find("read")) << trace;
+    EXPECT_EQ(std::string::npos, events.substr(0, events.find(',')).find("read")) << trace;
+}
+
+Lines Since(const Lines& lines, std::size_t from)
+{
+    return from <= lines.size() ? Lines(lines.begin() + static_cast<long>(from), lines.end())
+                                : Lines{};
 }
 
 // Connections that escaped: the relay's forward mode comes from loopback.
@@ -146,27 +145,26 @@ TEST_F(ProxyCase, AsynchronousConnectsReturnAtOnceAndCompleteWhenTheTunnelIsOpen
                 continue;
             EXPECT_LT(CallMs(result.trace) * 2, kReplyDelayMs) << result.trace;
             EXPECT_GE(result.elapsedMs, kReplyDelayMs);
-            const Lines log = RelayLog();
-            ASSERT_EQ(before + 1, log.size());
-            EXPECT_EQ(RelayLine(kRelaySlow, 5, At(Net().address, 7)), log.back());
+            EXPECT_EQ(Lines{RelayLine(kRelaySlow, 5, At(Net().address, 7))},
+                      Since(RelayLog(), before));
         }
     }
 }
 
 TEST_F(ProxyCase, FailuresReachEveryStyleAsTheTunnelsErrorAndNothingGoesDirect)
 {
-    Lines styles = {"blocking", "wsaconnect"};
-    for (const Asynchronous& style : kAsynchronous)
-        styles.push_back(style.style);
-    // What a program told of events sees of a directly refused connect.
+    // What each asynchronous style sees of a directly refused connect: the same
+    // as of a failed tunnel, the error aside.
     Configure(Relay());
+    Lines styles = {"blocking", "wsaconnect"};
     Lines reference;
-    for (const char* style : {"eventselect", "asyncselect"}) {
-        const ClientResult direct = Connect(style, Net().address, 7, false);
-        ASSERT_EQ(WSAECONNREFUSED, direct.error) << style;
+    for (const Asynchronous& style : kAsynchronous) {
+        styles.push_back(style.style);
+        const ClientResult direct = Connect(style.style, Net().address, 7, false);
+        EXPECT_EQ(WSAECONNREFUSED, direct.error) << style.style;
+        EXPECT_EQ(style.pending, CallCode(direct.trace)) << style.style << " " << direct.trace;
         reference.push_back(EventsOf(direct.trace, WSAECONNREFUSED));
     }
-    ASSERT_EQ(0u, reference[0].rfind("connect=E", 0)) << reference[0];
 
     struct Failure {
         const char* what;
@@ -185,21 +183,15 @@ TEST_F(ProxyCase, FailuresReachEveryStyleAsTheTunnelsErrorAndNothingGoesDirect)
         const std::vector<Lines> results = RunClientsTogether(arguments);
         for (std::size_t i = 0; i < styles.size(); ++i) {
             SCOPED_TRACE(std::string(failure.what) + " " + styles[i]);
-            ASSERT_EQ(1u, results[i].size());
-            const ClientResult result = ParseResult(results[i][0]);
-            EXPECT_EQ(failure.error, result.error) << results[i][0];
+            EXPECT_EQ(1u, results[i].size());
+            const ClientResult result = ParseResult(results[i].empty() ? "" : results[i][0]);
+            EXPECT_EQ(failure.error, result.error) << result.trace;
             EXPECT_LT(result.elapsedMs, kTimeoutMs + 1000);
             if (i < 2)
                 continue;
             const Asynchronous& style = kAsynchronous[i - 2];
             EXPECT_EQ(style.pending, CallCode(result.trace)) << result.trace;
-            // What it waits with says the connect failed, as for a direct one.
-            std::string expected = styles[i] == "poll" ? ",poll=err+hup" : ",select=x";
-            if (style.events)
-                expected = "," + reference[styles[i] == "eventselect" ? 0 : 1];
-            if (style.pending == WSAEWOULDBLOCK) {
-                EXPECT_EQ(expected, "," + EventsOf(result.trace, failure.error)) << result.trace;
-            }
+            EXPECT_EQ(reference[i - 2], EventsOf(result.trace, failure.error)) << result.trace;
         }
     }
     EXPECT_EQ(Lines{}, Escapes(DirectLog()));
@@ -209,8 +201,7 @@ TEST_F(ProxyCase, ManyConnectsFromOneThreadOpenTogether)
 {
     Configure(Relay(kRelaySlow));
     auto run = [&](int count) {
-        const Lines lines =
-            RunClient("parallel " + Net().address + " 7 " + std::to_string(count));
+        const Lines lines = RunClient("parallel " + Net().address + " 7 " + std::to_string(count));
         EXPECT_EQ(static_cast<std::size_t>(count) + 1, lines.size());
         for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
             const ClientResult result = ParseResult(lines[i]);
@@ -265,38 +256,44 @@ TEST_F(ProxyCase, EachDestinationTakesItsWayWhateverTheAddressFamilyOrFunction)
                      " SOCKS " + std::to_string(variant.server.Type) + " port " +
                      std::to_string(variant.server.Port));
         Configure(variant.server);
-        const Lines before = RelayLog();
+        const std::size_t before = RelayLog().size();
         const std::size_t directBefore = DirectLog().size();
         const ClientResult result = Connect(variant.style, variant.address, variant.port);
         EXPECT_EQ(variant.error, result.error);
         if (variant.error == 0) {
             EXPECT_EQ(At(variant.address, variant.port), result.peer);
         }
-        const Lines log = RelayLog();
-        if (variant.relayLine.empty()) {
-            EXPECT_EQ(before.size(), log.size());
-        } else {
-            ASSERT_EQ(before.size() + 1, log.size());
-            EXPECT_EQ(variant.relayLine, log.back());
-        }
+        EXPECT_EQ(variant.relayLine.empty() ? Lines{} : Lines{variant.relayLine},
+                  Since(RelayLog(), before));
         // microsocks reaches the echo from the test address itself.
-        const Lines direct = DirectLog();
-        if (variant.server.Port != Microsocks().Port && direct.size() >= directBefore) {
-            EXPECT_EQ(Lines{}, Escapes(Lines(direct.begin() + static_cast<long>(directBefore),
-                                             direct.end())));
+        if (variant.server.Port != Microsocks().Port) {
+            EXPECT_EQ(Lines{}, Escapes(Since(DirectLog(), directBefore)));
         }
     }
 }
 
-TEST_F(ProxyCase, AConnectRetriedOnTheSameSocketFailsAgainRatherThanClaimingAConnection)
+TEST_F(ProxyCase, AConnectRetriedAfterAFailedOneFailsAsADirectOneDoes)
 {
+    Configure(Relay());
+    // Connecting again on a socket whose connect was refused fails again:
+    // refused, as Windows documents it and Wine 10 does, or as Wine 8's own
+    // sockets do; never "already connected".
+    const Lines direct = RunClient("retry " + Net().address + " 7", false);
+    ASSERT_EQ(2u, direct.size());
+    EXPECT_EQ(WSAECONNREFUSED, ParseResult(direct[0]).error) << direct[0];
+    const int again = ParseResult(direct[1]).error;
+    EXPECT_NE(0, again);
+    EXPECT_NE(WSAEISCONN, again);
     for (const int relay : {kRelayRefuse, kRelayDown}) {
         SCOPED_TRACE("relay +" + std::to_string(relay));
         Configure(Relay(relay));
-        const Lines lines = RunClient("retry " + Net().address + " " + std::to_string(Net().echoPort));
-        ASSERT_EQ(2u, lines.size());
-        EXPECT_EQ(WSAECONNREFUSED, ParseResult(lines[0]).error) << lines[0];
-        EXPECT_EQ(WSAECONNREFUSED, ParseResult(lines[1]).error) << lines[1];
+        const Lines lines =
+            RunClient("retry " + Net().address + " " + std::to_string(Net().echoPort));
+        EXPECT_EQ(2u, lines.size());
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const int error = ParseResult(lines[i]).error;
+            EXPECT_TRUE(error == WSAECONNREFUSED || (i == 1 && error == again)) << lines[i];
+        }
     }
     EXPECT_EQ(Lines{}, Escapes(DirectLog()));
 }
@@ -307,11 +304,11 @@ TEST_F(ProxyCase, AProgramWhoseWinsockIsDelayLoadedIsCovered)
     const std::string client = CopyDelayLoadedClient("delayed.exe");
     for (const char* style : {"blocking", "connectex"}) {
         SCOPED_TRACE(style);
-        const Lines lines = RunClient(std::string(style) + " " + Net().address + " 7", true, "",
-                                      client);
-        ASSERT_EQ(1u, lines.size());
-        const ClientResult result = ParseResult(lines[0]);
-        EXPECT_TRUE(result.ok) << lines[0];
+        const Lines lines =
+            RunClient(std::string(style) + " " + Net().address + " 7", true, "", client);
+        EXPECT_EQ(1u, lines.size());
+        const ClientResult result = ParseResult(lines.empty() ? "" : lines[0]);
+        EXPECT_TRUE(result.ok) << result.error;
         EXPECT_EQ(At(Net().address, 7), result.peer);
     }
     EXPECT_EQ(2u, RelayLog().size());

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -33,8 +34,8 @@ constexpr DWORD kExitNotAttached = 0x4B520003;
 std::wstring Wide(const std::string& ansi)
 {
     std::wstring wide(ansi.size() + 1, L'\0');
-    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0],
-                                           static_cast<int>(wide.size()));
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
     wide.resize(length > 0 ? static_cast<std::size_t>(length - 1) : 0);
     return wide;
 }
@@ -108,8 +109,8 @@ TEST_F(InjectionCase, AFolderTheAnsiCodePageCannotSpellStillCoversPrograms)
     EXPECT_TRUE(lossy) << "the ANSI code page spells the folder: the case proves nothing";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     for (const std::string& file : {Launcher(), Hook(), Db()}) {
-        ASSERT_TRUE(CopyFileW(Wide(file).c_str(), (folder + L"\\" + Wide(FileName(file))).c_str(),
-                              FALSE))
+        ASSERT_TRUE(
+            CopyFileW(Wide(file).c_str(), (folder + L"\\" + Wide(FileName(file))).c_str(), FALSE))
             << file;
     }
     const std::wstring launcher = folder + L"\\" + Wide(FileName(Launcher()));
@@ -131,25 +132,28 @@ TEST_F(InjectionCase, AnUnlistedChildOfAListedProgramIsCovered)
     CConfigDb db;
     db.SetDbPath(Db());
     ASSERT_TRUE(db.AddApp(parent));
-    // Both ways of starting a child: CreateProcessA and CreateProcessW.
-    for (const char* spawn : {"spawn", "spawnw"}) {
+    // Every way of starting a child: CreateProcessA, CreateProcessW, a child
+    // the program asked to have suspended (resumed by the program), and
+    // CreateProcessAsUserW.
+    const char* const spawns[] = {"spawn", "spawnw", "spawnsuspended", "spawnasuser"};
+    for (const char* spawn : spawns) {
         SCOPED_TRACE(spawn);
         const std::string childResult = ResultFile(std::string("child-") + spawn);
-        const Lines lines = RunClient(std::string(spawn) + " \"" + child + "\" \"" + childResult +
-                                          "\" " + Seven(),
-                                      true, "", parent);
+        const Lines lines =
+            RunClient(std::string(spawn) + " \"" + child + "\" \"" + childResult + "\" " + Seven(),
+                      true, "", parent);
         ASSERT_EQ(1u, lines.size());
         EXPECT_EQ("spawned 0", lines[0]);
         const Lines childLines = ReadLines(childResult);
         ASSERT_EQ(1u, childLines.size());
         EXPECT_TRUE(ParseResult(childLines[0]).ok) << childLines[0];
     }
-    EXPECT_EQ(2u, RelayLog().size());
+    EXPECT_EQ(std::size(spawns), RelayLog().size());
     // Started on its own it is not covered: its direct connect is refused.
     const Lines alone = RunClient(Seven(), true, "", child);
     ASSERT_EQ(1u, alone.size());
     EXPECT_EQ(WSAECONNREFUSED, ParseResult(alone[0]).error);
-    EXPECT_EQ(2u, RelayLog().size());
+    EXPECT_EQ(std::size(spawns), RelayLog().size());
 }
 
 TEST_F(InjectionCase, AChildThatCannotReadTheDatabaseUsesItsCoveredParentsSettings)
@@ -183,8 +187,8 @@ TEST_F(InjectionCase, AChildThatCannotReadTheDatabaseUsesItsCoveredParentsSettin
         const std::size_t relayed = RelayLog().size();
         e2e::Process parent(Launcher(),
                             "-wait \"" + Program("client.exe") + "\" \"" + result +
-                                "\" spawnafter " + event + " \"" + child + "\" \"" +
-                                childResult + "\" " + Seven(),
+                                "\" spawnafter " + event + " \"" + child + "\" \"" + childResult +
+                                "\" " + Seven(),
                             m_folder);
         ASSERT_TRUE(parent.Started());
         // The parent has read client.db once its own code runs.
@@ -255,9 +259,9 @@ TEST_F(InjectionCase, ArgumentsOutsideTheAnsiCodePageArriveIntact)
     const std::wstring text = L"Zo\u00EB \u2603 \u96EA";
     const std::string utf8 = "Zo\xC3\xAB \xE2\x98\x83 \xE9\x9B\xAA";
     const std::string result = ResultFile("result");
-    const DWORD code = RunWide(Wide(Launcher()), L"-wait \"" + Wide(Program("client.exe")) +
-                                                     L"\" \"" + Wide(result) + L"\" echoarg \"" +
-                                                     text + L"\"");
+    const DWORD code =
+        RunWide(Wide(Launcher()), L"-wait \"" + Wide(Program("client.exe")) + L"\" \"" +
+                                      Wide(result) + L"\" echoarg \"" + text + L"\"");
     EXPECT_EQ(0u, code);
     EXPECT_EQ(Lines{utf8}, ReadLines(result));
 }

@@ -21,9 +21,9 @@ namespace {
 
 // What the stand-ins for the kernel functions and the start function saw.
 struct StubRun {
-    HMODULE loaded = nullptr;             // what LoadLibraryW returns
-    bool procFound = true;                // GetProcAddress finds the start function
-    BOOL started = TRUE;                  // what the start function returns
+    HMODULE loaded = nullptr;  // what LoadLibraryW returns
+    bool procFound = true;     // GetProcAddress finds the start function
+    BOOL started = TRUE;       // what the start function returns
     std::wstring loadedPath;
     std::string lookedUp;
     HMODULE lookedUpIn = nullptr;
@@ -195,10 +195,10 @@ TEST(Handoff, CarriesEverythingThroughTextAndTheBlock)
 TEST(Handoff, AnOverLongLoginIsCarriedAsAnUnusableServer)
 {
     injection::Handoff decoded;
-    ASSERT_TRUE(injection::DecodeHandoff(
-        injection::EncodeHandoff(Server(true, std::string(injection::kMaxCarriedText + 1, 'u'),
-                                        "p")),
-        decoded));
+    ASSERT_TRUE(
+        injection::DecodeHandoff(injection::EncodeHandoff(Server(
+                                     true, std::string(injection::kMaxCarriedText + 1, 'u'), "p")),
+                                 decoded));
     EXPECT_TRUE(decoded.parentCovered);
     EXPECT_FALSE(decoded.serverUsable);
     EXPECT_TRUE(decoded.user.empty());
@@ -209,9 +209,9 @@ TEST(Handoff, RejectsTextItCannotHaveMade)
     const std::string good = injection::EncodeHandoff(Server(true, "ab", "cd"));
     const std::string variants[] = {
         "",
-        good.substr(0, good.size() - 2),     // cut short
-        good + "00",                          // trailing bytes
-        "08" + good.substr(2),                // an unknown flag
+        good.substr(0, good.size() - 2),        // cut short
+        good + "00",                            // trailing bytes
+        "08" + good.substr(2),                  // an unknown flag
         std::string(good).replace(4, 1, "g"),   // not a hex digit
         std::string(good).replace(0, 2, "0A"),  // upper case is never written
     };
@@ -260,8 +260,8 @@ TEST(Coverage, FollowsTheDatabaseThenTheParent)
             EXPECT_EQ(variant.port, coverage.server.endpoint.port);
         }
     }
-    const injection::Handoff children = hook::HandoffForChildren(
-        hook::DecideCoverage(nullptr, false, parentCovered).server);
+    const injection::Handoff children =
+        hook::HandoffForChildren(hook::DecideCoverage(nullptr, false, parentCovered).server);
     EXPECT_TRUE(children.parentCovered);
     EXPECT_EQ("parent", children.user);
     EXPECT_EQ(parentCovered.address, children.address);
@@ -286,8 +286,8 @@ TEST(RunCommandLine, ReadsBothWidthsAlike)
         {L"run.exe", launcher::RunMode::Invalid, false, L"", 0, 0, ""},
         {L"run.exe -attach 12 34 5678 0a0b", launcher::RunMode::Attach, false, L"", 12, 5678,
          "0a0b"},
-        {L"run.exe -attach 4294967295 1 18446744073709551615 00", launcher::RunMode::Attach,
-         false, L"", 4294967295ul, ~0ull, "00"},
+        {L"run.exe -attach 4294967295 1 18446744073709551615 00", launcher::RunMode::Attach, false,
+         L"", 4294967295ul, ~0ull, "00"},
         {L"run.exe -attach 4294967296 1 2 00", launcher::RunMode::Invalid, false, L"", 0, 0, ""},
         {L"run.exe -attach 1 2 18446744073709551616 00", launcher::RunMode::Invalid, false, L"", 1,
          0, ""},

@@ -7,6 +7,8 @@
 //   proxy_client RESULT retry ADDRESS PORT      connect, then again on the socket
 //   proxy_client RESULT parallel ADDRESS PORT N N non-blocking connects at once
 //   proxy_client RESULT spawn|spawnw PROGRAM [ARGS...]  start PROGRAM, wait
+//   proxy_client RESULT spawnsuspended|spawnasuser PROGRAM [ARGS...]  the same,
+//       started suspended and then resumed, or with CreateProcessAsUserW
 //   proxy_client RESULT spawnafter EVENT PROGRAM [ARGS...]  the same once EVENT is set
 //   proxy_client RESULT echoarg TEXT            writes TEXT back, in UTF-8
 // proxy_client_delay is the same program with ws2_32.dll delay-loaded.
@@ -40,8 +42,7 @@
 #ifdef KESTREL_PROXY_DELAY_LOADED
 // The zero descriptor that ends the delay-import table, linked right after
 // dlltool's one (".text$2"); see delay_import.py.
-alignas(4) __attribute__((section(".text$2z"), used)) const unsigned char
-    kDelayImportEnd[32] = {};
+alignas(4) __attribute__((section(".text$2z"), used)) const unsigned char kDelayImportEnd[32] = {};
 #endif
 
 namespace {
@@ -73,42 +74,30 @@ struct Target {
     const sockaddr* Name() const { return reinterpret_cast<const sockaddr*>(&address); }
 };
 
-Target MakeTarget(const std::string& text, int port)
+Target MakeTarget(std::string text, int port)
 {
     Target target;
-    if (text.find(':') != std::string::npos) {
-        auto& to = reinterpret_cast<sockaddr_in6&>(target.address);
-        to.sin6_family = AF_INET6;
-        to.sin6_port = htons(static_cast<u_short>(port));
-        inet_pton(AF_INET6, text.c_str(), &to.sin6_addr);
-        target.length = sizeof to;
-        target.family = AF_INET6;
-    } else {
-        auto& to = reinterpret_cast<sockaddr_in&>(target.address);
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<u_short>(port));
-        to.sin_addr.s_addr = inet_addr(text.c_str());
-        target.length = sizeof to;
-    }
+    target.family = text.find(':') != std::string::npos ? AF_INET6 : AF_INET;
+    target.length = sizeof target.address;
+    WSAStringToAddressA(&text[0], target.family, nullptr,
+                        reinterpret_cast<sockaddr*>(&target.address), &target.length);
+    // The port lies at the same place in both families' addresses.
+    reinterpret_cast<sockaddr_in&>(target.address).sin_port = htons(static_cast<u_short>(port));
     return target;
 }
 
-// The peer the socket is connected to, as the program sees it.
+// The peer the socket is connected to, as the program sees it:
+// "a.b.c.d:port" or "[v6]:port".
 std::string PeerOf(SOCKET s)
 {
     sockaddr_storage peer{};
     int length = sizeof peer;
-    if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+    char text[64] = {};
+    DWORD size = sizeof text;
+    if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        WSAAddressToStringA(reinterpret_cast<sockaddr*>(&peer), length, nullptr, text, &size) != 0)
         return "?";
-    char text[INET6_ADDRSTRLEN] = {};
-    if (peer.ss_family == AF_INET6) {
-        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(peer);
-        inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-        return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port));
-    }
-    const auto& v4 = reinterpret_cast<const sockaddr_in&>(peer);
-    inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
+    return text;
 }
 
 std::string Line()
@@ -182,34 +171,55 @@ int TracedCall(const std::function<int()>& call, std::string& trace)
     return result;
 }
 
+// The names of the bits set, joined by "+".
+std::string Flags(long bits, std::initializer_list<std::pair<long, std::string>> names)
+{
+    std::string text;
+    for (const auto& [bit, name] : names)
+        if (bits & bit)
+            text += (text.empty() ? "" : "+") + name;
+    return text;
+}
+
+// What a select finds of each socket: 'w' writable, 'x' failed, 0 neither.
+std::vector<char> Select(const std::vector<SOCKET>& sockets)
+{
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    for (SOCKET s : sockets) {
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+    }
+    timeval wait{30, 0};
+    std::vector<char> seen(sockets.size(), 0);
+    if (select(0, nullptr, &writable, &failed, &wait) > 0)
+        for (std::size_t i = 0; i < sockets.size(); ++i)
+            seen[i] = FD_ISSET(sockets[i], &failed)     ? 'x'
+                      : FD_ISSET(sockets[i], &writable) ? 'w'
+                                                        : 0;
+    return seen;
+}
+
 int ConnectNonBlocking(SOCKET s, const Target& to, bool wsa, bool poll, std::string& trace)
 {
     SetBlocking(s, false);
-    const int call = TracedCall([&] { return wsa ? ConnectWsa(s, to) : ConnectBlocking(s, to); },
-                                trace);
+    const int call =
+        TracedCall([&] { return wsa ? ConnectWsa(s, to) : ConnectBlocking(s, to); }, trace);
     if (call != 0 && call != WSAEWOULDBLOCK)
         return call;
     if (call == WSAEWOULDBLOCK && poll) {
         WSAPOLLFD entry{s, POLLWRNORM, 0};
         if (WSAPoll(&entry, 1, 30000) != 1)
             return -5;
-        std::string seen;
-        for (const auto& [bit, name] : {std::pair<short, const char*>{POLLWRNORM, "out"},
-                                        {POLLERR, "err"}, {POLLHUP, "hup"}})
-            if (entry.revents & bit)
-                seen += (seen.empty() ? "" : "+") + std::string(name);
-        trace += ",poll=" + seen;
+        trace += ",poll=" +
+                 Flags(entry.revents, {{POLLWRNORM, "out"}, {POLLERR, "err"}, {POLLHUP, "hup"}});
     } else if (call == WSAEWOULDBLOCK) {
-        fd_set writable;
-        fd_set failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(s, &writable);
-        FD_SET(s, &failed);
-        timeval wait{30, 0};
-        if (select(0, nullptr, &writable, &failed, &wait) != 1)
+        const char seen = Select({s})[0];
+        if (seen == 0)
             return -5;
-        trace += FD_ISSET(s, &failed) ? ",select=x" : ",select=w";
+        trace += std::string(",select=") + seen;
     }
     const int error = PendingError(s);
     if (error == 0)
@@ -226,15 +236,11 @@ using NextBatch = std::function<bool(DWORD timeoutMs, Batch& batch)>;
 
 std::string Names(const Batch& batch)
 {
-    std::string names;
-    auto add = [&](long bit, const std::string& name) {
-        if (batch.events & bit)
-            names += (names.empty() ? "" : "+") + name;
-    };
-    add(FD_CONNECT, "connect=" + std::to_string(batch.connectError));
-    add(FD_READ, "read");
-    add(FD_WRITE, "write");
-    add(FD_CLOSE, "close");
+    const std::string names =
+        Flags(batch.events, {{FD_CONNECT, "connect=" + std::to_string(batch.connectError)},
+                             {FD_READ, "read"},
+                             {FD_WRITE, "write"},
+                             {FD_CLOSE, "close"}});
     return names.empty() ? "none" : names;
 }
 
@@ -317,8 +323,8 @@ Outcome ConnectEventSelect(SOCKET s, const Target& to)
 Outcome ConnectAsyncSelect(SOCKET s, const Target& to)
 {
     const UINT message = WM_APP + 1;
-    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  nullptr, nullptr);
+    HWND window =
+        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     WSAAsyncSelect(s, window, message, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE);
     const Outcome outcome = ConnectByEvents(s, to, [&](DWORD timeoutMs, Batch& batch) {
         const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -358,7 +364,8 @@ int ConnectOverlapped(SOCKET s, const Target& to, bool event, std::string& trace
     if (bind(s, reinterpret_cast<const sockaddr*>(&any),
              to.family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in)) != 0)
         return LastError(-7);
-    HANDLE port = event ? nullptr : CreateIoCompletionPort(reinterpret_cast<HANDLE>(s), nullptr, 7, 0);
+    HANDLE port =
+        event ? nullptr : CreateIoCompletionPort(reinterpret_cast<HANDLE>(s), nullptr, 7, 0);
     OVERLAPPED overlapped{};
     overlapped.hEvent = event ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
     std::string line = Line();
@@ -373,23 +380,20 @@ int ConnectOverlapped(SOCKET s, const Target& to, bool event, std::string& trace
         trace);
     int result = call == ERROR_IO_PENDING ? 0 : call;
     DWORD bytes = sent;
-    if (result == 0 && event) {
-        DWORD flags = 0;
-        if (WaitForSingleObject(overlapped.hEvent, 30000) != WAIT_OBJECT_0)
-            result = -9;
-        else if (!WSAGetOverlappedResult(s, &overlapped, &bytes, FALSE, &flags))
-            result = LastError(-1);
-    } else if (result == 0) {
-        ULONG_PTR key = 0;
-        OVERLAPPED* done = nullptr;
-        DWORD flags = 0;
-        if (!GetQueuedCompletionStatus(port, &bytes, &key, &done, 30000))
-            result = done == nullptr                                                   ? -9
-                     : WSAGetOverlappedResult(s, &overlapped, &bytes, FALSE, &flags) ? -12
-                                                                                     : LastError(-1);
-        else if (done != &overlapped || key != 7)
-            result = -10;
-    }
+    ULONG_PTR key = 7;
+    OVERLAPPED* done = &overlapped;
+    DWORD flags = 0;
+    // A failure shows in GetQueuedCompletionStatus; its Winsock code, as for
+    // the event form, in WSAGetOverlappedResult.
+    if (result == 0 &&
+        (event ? WaitForSingleObject(overlapped.hEvent, 30000) != WAIT_OBJECT_0
+               : !GetQueuedCompletionStatus(port, &bytes, &key, &done, 30000)) &&
+        done == nullptr)
+        result = -9;
+    else if (result == 0 && (done != &overlapped || key != 7))
+        result = -10;
+    else if (result == 0 && !WSAGetOverlappedResult(s, &overlapped, &bytes, FALSE, &flags))
+        result = LastError(-1);
     if (result == 0) {
         const int update = setsockopt(s, SOL_SOCKET, SO_UPDATE_CONNECT_CONTEXT, nullptr, 0) == 0
                                ? 0
@@ -406,20 +410,15 @@ int ConnectOverlapped(SOCKET s, const Target& to, bool event, std::string& trace
 
 int ConnectByName(SOCKET s, const std::string& address, int port, bool wide)
 {
+    std::string node = address;
     std::string service = std::to_string(port);
+    std::wstring wideNode(node.begin(), node.end());
+    std::wstring wideService(service.begin(), service.end());
     timeval wait{30, 0};
-    BOOL connected = FALSE;
-    if (wide) {
-        std::wstring wideAddress(address.begin(), address.end());
-        std::wstring wideService(service.begin(), service.end());
-        connected = WSAConnectByNameW(s, &wideAddress[0], &wideService[0], nullptr, nullptr,
-                                      nullptr, nullptr, &wait, nullptr);
-    } else {
-        std::string node = address;
-        connected = WSAConnectByNameA(s, &node[0], &service[0], nullptr, nullptr, nullptr,
-                                      nullptr, &wait, nullptr);
-    }
-    if (!connected)
+    if (!(wide ? WSAConnectByNameW(s, &wideNode[0], &wideService[0], nullptr, nullptr, nullptr,
+                                   nullptr, &wait, nullptr)
+               : WSAConnectByNameA(s, &node[0], &service[0], nullptr, nullptr, nullptr, nullptr,
+                                   &wait, nullptr)))
         return LastError(-1);
     setsockopt(s, SOL_SOCKET, SO_UPDATE_CONNECT_CONTEXT, nullptr, 0);
     return 0;
@@ -456,8 +455,8 @@ Outcome Run(const std::string& style, const std::string& address, int port)
         setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
         outcome.error = ConnectBlocking(s, to);
     } else if (style == "nonblocking" || style == "nonblockingwsa" || style == "poll")
-        outcome.error = ConnectNonBlocking(s, to, style == "nonblockingwsa", style == "poll",
-                                           outcome.trace);
+        outcome.error =
+            ConnectNonBlocking(s, to, style == "nonblockingwsa", style == "poll", outcome.trace);
     else if (style == "wsaconnect")
         outcome.error = ConnectWsa(s, to);
     else if (style == "getprocaddress")
@@ -512,32 +511,28 @@ std::vector<Outcome> RunParallel(const std::string& address, int port, int count
     for (Outcome& outcome : outcomes) {
         sockets.push_back(socket(to.family, SOCK_STREAM, IPPROTO_TCP));
         SetBlocking(sockets.back(), false);
-        outcome.error = TracedCall([&] { return ConnectBlocking(sockets.back(), to); },
-                                   outcome.trace);
+        outcome.error =
+            TracedCall([&] { return ConnectBlocking(sockets.back(), to); }, outcome.trace);
         pending[sockets.size() - 1] = outcome.error == WSAEWOULDBLOCK;
         if (outcome.error == WSAEWOULDBLOCK)
             outcome.error = 0;
     }
-    for (;;) {
-        fd_set writable;
-        fd_set failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
+    for (bool waited = true; waited;) {
+        std::vector<std::size_t> waiting;
+        std::vector<SOCKET> set;
         for (std::size_t i = 0; i < sockets.size(); ++i)
             if (pending[i]) {
-                FD_SET(sockets[i], &writable);
-                FD_SET(sockets[i], &failed);
+                waiting.push_back(i);
+                set.push_back(sockets[i]);
             }
-        if (writable.fd_count == 0)
-            break;
-        timeval wait{30, 0};
-        if (select(0, nullptr, &writable, &failed, &wait) <= 0)
-            break;
-        for (std::size_t i = 0; i < sockets.size(); ++i)
-            if (pending[i] && (FD_ISSET(sockets[i], &writable) || FD_ISSET(sockets[i], &failed))) {
-                pending[i] = false;
-                outcomes[i].error = PendingError(sockets[i]);
-                outcomes[i].elapsedMs = MsSince(start);
+        const std::vector<char> seen = set.empty() ? std::vector<char>() : Select(set);
+        waited = false;
+        for (std::size_t k = 0; k < seen.size(); ++k)
+            if (seen[k] != 0) {
+                waited = true;
+                pending[waiting[k]] = false;
+                outcomes[waiting[k]].error = PendingError(set[k]);
+                outcomes[waiting[k]].elapsedMs = MsSince(start);
             }
     }
     for (std::size_t i = 0; i < sockets.size(); ++i) {
@@ -556,8 +551,8 @@ std::vector<Outcome> RunParallel(const std::string& address, int port, int count
 
 std::string Describe(const Outcome& outcome)
 {
-    std::string text = outcome.error == 0 ? "ok " + outcome.peer
-                                          : "error " + std::to_string(outcome.error);
+    std::string text =
+        outcome.error == 0 ? "ok " + outcome.peer : "error " + std::to_string(outcome.error);
     text += " " + std::to_string(outcome.elapsedMs);
     return outcome.trace.empty() ? text : text + " " + outcome.trace;
 }
@@ -605,8 +600,10 @@ struct EarlyConnection {
     Outcome outcome;
 } g_early;
 
-int Spawn(const std::vector<std::string>& arguments, bool wide)
+int Spawn(const std::vector<std::string>& arguments, const std::string& how)
 {
+    const bool wide = how == "spawnw" || how == "spawnasuser";
+    const DWORD flags = how == "spawnsuspended" ? CREATE_SUSPENDED : 0;
     std::string line;
     for (std::size_t i = 3; i < arguments.size(); ++i)
         line += (i > 3 ? " \"" : "\"") + arguments[i] + "\"";
@@ -620,16 +617,27 @@ int Spawn(const std::vector<std::string>& arguments, bool wide)
         std::wstring wideLine(line.size() + 1, L'\0');
         MultiByteToWideChar(CP_ACP, 0, line.c_str(), -1, &wideLine[0],
                             static_cast<int>(wideLine.size()));
-        started = CreateProcessW(nullptr, &wideLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &startupW, &info);
+        HANDLE token = nullptr;
+        if (how == "spawnasuser" &&
+            !OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token))
+            return -static_cast<int>(GetLastError());
+        started = how == "spawnasuser"
+                      ? CreateProcessAsUserW(token, nullptr, &wideLine[0], nullptr, nullptr, FALSE,
+                                             0, nullptr, nullptr, &startupW, &info)
+                      : CreateProcessW(nullptr, &wideLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                       nullptr, &startupW, &info);
+        if (token != nullptr)
+            CloseHandle(token);
     } else {
         std::vector<char> mutableLine(line.begin(), line.end());
         mutableLine.push_back('\0');
-        started = CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &startupA, &info);
+        started = CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, flags,
+                                 nullptr, nullptr, &startupA, &info);
     }
     if (!started)
         return -static_cast<int>(GetLastError());
+    if (flags & CREATE_SUSPENDED)
+        ResumeThread(info.hThread);
     WaitForSingleObject(info.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(info.hProcess, &code);
@@ -659,7 +667,8 @@ int main()
     WSAStartup(MAKEWORD(2, 2), &data);
     if (style == "echoarg") {
         std::fprintf(result, "%s\n", Utf8Argument(3).c_str());
-    } else if (style == "spawn" || style == "spawnw" || style == "spawnafter") {
+    } else if (style == "spawn" || style == "spawnw" || style == "spawnafter" ||
+               style == "spawnsuspended" || style == "spawnasuser") {
         std::vector<std::string> spawned = arguments;
         if (style == "spawnafter") {
             HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, arguments[3].c_str());
@@ -667,7 +676,7 @@ int main()
             CloseHandle(event);
             spawned.erase(spawned.begin() + 3);
         }
-        const int code = Spawn(spawned, style == "spawnw");
+        const int code = Spawn(spawned, style);
         std::fprintf(result, "spawned %d\n", code);
         failures = code != 0;
     } else if (arguments.size() >= 5) {

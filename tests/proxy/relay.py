@@ -68,15 +68,11 @@ def pump(src, dst):
             pass
 
 
-def family_of(address):
-    return socket.AF_INET6 if ":" in address else socket.AF_INET
-
-
 def server_class(address, base):
     class Server(base):
         allow_reuse_address = True
         daemon_threads = True
-        address_family = family_of(address)
+        address_family = socket.AF_INET6 if ":" in address else socket.AF_INET
     return Server
 
 
@@ -97,11 +93,8 @@ def read_target(s, kind):
 def forward_to(host, port):
     """A connection to the destination made from loopback, or None."""
     try:
-        family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM)[0]
-        onward = socket.socket(family, socket.SOCK_STREAM)
-        onward.bind(("::1" if family == socket.AF_INET6 else "127.0.0.1", 0))
-        onward.settimeout(5)
-        onward.connect(address)
+        source = ("::1" if ":" in host else "127.0.0.1", 0)
+        onward = socket.create_connection((host, port), 5, source)
         onward.settimeout(None)
         return onward
     except OSError:
@@ -185,25 +178,16 @@ def make_drop(port):
     listener.listen(0)
     # With a backlog of 0 one connection fills the queue; the second's
     # handshake never completes, and Linux drops every SYN after them.
-    fillers = []
-    for _ in range(2):
-        filler = socket.socket()
+    fillers = [socket.socket() for _ in range(2)]
+    for filler in fillers:
         filler.setblocking(False)
-        try:
-            filler.connect(("127.0.0.1", port))
-        except BlockingIOError:
-            pass
-        fillers.append(filler)
+        filler.connect_ex(("127.0.0.1", port))
     time.sleep(0.2)
     probe = socket.socket()
     probe.settimeout(1)
-    try:
-        probe.connect(("127.0.0.1", port))
+    if probe.connect_ex(("127.0.0.1", port)) == 0:
         raise SystemExit("relay.py: the drop port %d still accepts connections" % port)
-    except socket.timeout:
-        pass
-    finally:
-        probe.close()
+    probe.close()
     return listener, fillers
 
 
