@@ -50,6 +50,12 @@ int ConnectToServer(SOCKET socket, int family, const socks::Ipv4Endpoint& server
     sockaddr_storage address{};
     int length = 0;
     if (family == AF_INET6) {
+        // An IPv6-only socket (Windows' default) cannot reach an IPv4 server:
+        // it is made dual-stack, which an unbound socket still allows. A
+        // connected socket never notices the difference.
+        const DWORD off = 0;
+        setsockopt(socket, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off),
+                   sizeof off);
         auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
         v6.sin6_family = AF_INET6;
         v6.sin6_port = htons(server.port);

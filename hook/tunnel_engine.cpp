@@ -154,6 +154,22 @@ int SendFirstData(const Job& job, const socks::Deadline& deadline, DWORD& sent)
     return 0;
 }
 
+// Queues a completion packet carrying the operation's status: a failure
+// makes GetQueuedCompletionStatus return FALSE with the error, as a failed
+// ConnectEx does. PostQueuedCompletionStatus can only say success.
+using SetIoCompletionFunction = LONG(NTAPI*)(HANDLE port, ULONG_PTR key, void* context,
+                                             LONG status, ULONG_PTR information);
+
+void QueueCompletion(HANDLE port, ULONG_PTR key, OVERLAPPED* overlapped, ULONG_PTR status,
+                     DWORD sent)
+{
+    static const auto setIoCompletion = reinterpret_cast<SetIoCompletionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetIoCompletion")));
+    if (setIoCompletion == nullptr ||
+        setIoCompletion(port, key, overlapped, static_cast<LONG>(status), sent) < 0)
+        PostQueuedCompletionStatus(port, sent, key, overlapped);
+}
+
 // Completes the program's OVERLAPPED as the system would have: status and
 // count, then its completion port (unless the program asked for none with
 // the event's low bit) and its event.
@@ -162,11 +178,12 @@ void CompleteOverlapped(const Job& job, const Completion& completion, int error,
     OVERLAPPED* overlapped = job.request.overlapped;
     const auto eventBits = reinterpret_cast<ULONG_PTR>(overlapped->hEvent);
     const HANDLE event = reinterpret_cast<HANDLE>(eventBits & ~static_cast<ULONG_PTR>(1));
+    const ULONG_PTR status = OverlappedStatus(error);
     overlapped->InternalHigh = sent;
     MemoryBarrier();
-    overlapped->Internal = OverlappedStatus(error);
+    overlapped->Internal = status;
     if (completion.port != nullptr && (eventBits & 1) == 0)
-        PostQueuedCompletionStatus(completion.port, sent, completion.portKey, overlapped);
+        QueueCompletion(completion.port, completion.portKey, overlapped, status, sent);
     if (event != nullptr)
         SetEvent(event);
 }
