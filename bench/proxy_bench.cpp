@@ -200,8 +200,10 @@ int Pull(bool hooked, int sourcePort, long long bytes, const std::string& result
         hooked ? connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0
                : connect(s, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0 &&
                      LeastHandshake(s, target);
-    if (!connected)
+    if (!connected) {
+        std::fprintf(stderr, "pull: no connection (%d)\n", WSAGetLastError());
         return 1;
+    }
     std::vector<char> buffer(1 << 16);
     const auto start = Clock::now();
     const char go = 'g';
@@ -215,6 +217,8 @@ int Pull(bool hooked, int sourcePort, long long bytes, const std::string& result
     }
     WriteTime(resultFile, MicrosecondsSince(start));
     closesocket(s);
+    if (received != bytes)
+        std::fprintf(stderr, "pull: %lld of %lld bytes\n", received, bytes);
     return received == bytes ? 0 : 1;
 }
 
@@ -310,10 +314,9 @@ bool PrepareFolder(const std::string& path, const ServerRecord& server, Folder& 
     GetModuleFileNameA(nullptr, self, sizeof self);
     folder = {path, path + "\\bench.exe", path + "\\" + launcherName};
     if (!CopyFileA(self, folder.bench.c_str(), FALSE) ||
-        !CopyFileA(WindowsPath(Env("KESTREL_PROXY_RUN")).c_str(), folder.launcher.c_str(),
-                   FALSE) ||
-        !CopyFileA(WindowsPath(Env("KESTREL_PROXY_HOOK")).c_str(),
-                   (path + "\\" + hookName).c_str(), FALSE)) {
+        !CopyFileA(WindowsPath(Env("KESTREL_PROXY_RUN")).c_str(), folder.launcher.c_str(), FALSE) ||
+        !CopyFileA(WindowsPath(Env("KESTREL_PROXY_HOOK")).c_str(), (path + "\\" + hookName).c_str(),
+                   FALSE)) {
         std::fprintf(stderr, "cannot prepare %s\n", path.c_str());
         return false;
     }
@@ -375,13 +378,14 @@ void MeasureTransfer(const std::string& root, bool& ok)
     }
     Source source(port, bytes);
     const std::string file = folder.path + "\\times.txt";
-    const std::string tail = std::to_string(port) + " " + std::to_string(bytes) + " \"" + file + "\"";
+    const std::string tail =
+        std::to_string(port) + " " + std::to_string(bytes) + " \"" + file + "\"";
     std::vector<double> hooked;
     std::vector<double> least;
     for (int round = 0; round < 3; ++round) {
-        ok = TimedRun("\"" + folder.launcher + "\" -wait \"" + folder.bench + "\" pull hooked " +
-                          tail,
-                      folder.path) >= 0 &&
+        ok = TimedRun(
+                 "\"" + folder.launcher + "\" -wait \"" + folder.bench + "\" pull hooked " + tail,
+                 folder.path) >= 0 &&
              ok;
         for (double t : ReadTimes(file))
             hooked.push_back(t);
@@ -412,6 +416,8 @@ std::vector<double> ReadTimes(const std::string& file)
 
 int Drive(int rounds)
 {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);  // the transfer's source listens here
     const std::string root = WindowsPath(Env("KESTREL_PROXY_WORK"));
     Folder prepared;
     if (!PrepareFolder(root + "\\bench",

@@ -37,7 +37,8 @@ BOOL PASCAL HookConnectEx(SOCKET socket, const sockaddr* name, int nameLength, P
 {
     const LPFN_CONNECTEX real = g_realConnectEx.load();
     Destination destination;
-    switch (ChooseRoute(GetProxyServer(), socket, name, nameLength, destination)) {
+    switch (
+        ChooseRoute(GetProxyServer(), socket, name, nameLength, destination, KnownType(socket))) {
     case Route::Direct:
         if (real == nullptr)
             return FailBool(WSAEOPNOTSUPP);
@@ -94,7 +95,8 @@ void CopyAddress(const sockaddr* from, int fromLength, LPDWORD length, LPSOCKADD
 int ConnectOne(SOCKET socket, const sockaddr* name, int nameLength)
 {
     Destination destination;
-    switch (ChooseRoute(GetProxyServer(), socket, name, nameLength, destination)) {
+    switch (
+        ChooseRoute(GetProxyServer(), socket, name, nameLength, destination, KnownType(socket))) {
     case Route::Direct:
         if (connect(socket, name, nameLength) == 0)
             return 0;
@@ -124,8 +126,8 @@ int ConnectOne(SOCKET socket, const sockaddr* name, int nameLength)
 
 // Tries the addresses in order, as the system's functions do.
 BOOL ConnectToAny(SOCKET socket, const std::vector<std::vector<char>>& addresses,
-                  LPDWORD localAddressLength, LPSOCKADDR localAddress,
-                  LPDWORD remoteAddressLength, LPSOCKADDR remoteAddress)
+                  LPDWORD localAddressLength, LPSOCKADDR localAddress, LPDWORD remoteAddressLength,
+                  LPSOCKADDR remoteAddress)
 {
     int error = WSAHOST_NOT_FOUND;
     for (const std::vector<char>& address : addresses) {
@@ -161,7 +163,8 @@ std::vector<char> Bytes(const void* address, std::size_t length)
 int WSAAPI HookConnect(SOCKET socket, const sockaddr* name, int nameLength)
 {
     Destination destination;
-    switch (ChooseRoute(GetProxyServer(), socket, name, nameLength, destination)) {
+    switch (
+        ChooseRoute(GetProxyServer(), socket, name, nameLength, destination, KnownType(socket))) {
     case Route::Direct:
         return connect(socket, name, nameLength);
     case Route::Refuse:
@@ -176,7 +179,8 @@ int WSAAPI HookWSAConnect(SOCKET socket, const sockaddr* name, int nameLength, L
                           LPWSABUF calleeData, LPQOS socketQos, LPQOS groupQos)
 {
     Destination destination;
-    switch (ChooseRoute(GetProxyServer(), socket, name, nameLength, destination)) {
+    switch (
+        ChooseRoute(GetProxyServer(), socket, name, nameLength, destination, KnownType(socket))) {
     case Route::Direct:
         return WSAConnect(socket, name, nameLength, callerData, calleeData, socketQos, groupQos);
     case Route::Refuse:
@@ -233,7 +237,8 @@ BOOL WSAAPI HookWSAConnectByNameW(SOCKET socket, LPWSTR nodeName, LPWSTR service
     std::vector<std::vector<char>> addresses;
     for (const ADDRINFOW* entry = found; entry != nullptr; entry = entry->ai_next) {
         if (entry->ai_family == AF_INET && family == AF_INET6) {
-            const sockaddr_in6 mapped = Mapped(*reinterpret_cast<const sockaddr_in*>(entry->ai_addr));
+            const sockaddr_in6 mapped =
+                Mapped(*reinterpret_cast<const sockaddr_in*>(entry->ai_addr));
             addresses.push_back(Bytes(&mapped, sizeof mapped));
         } else if (entry->ai_family == family) {
             addresses.push_back(Bytes(entry->ai_addr, entry->ai_addrlen));
@@ -274,7 +279,8 @@ BOOL WSAAPI HookWSAConnectByList(SOCKET socket, PSOCKET_ADDRESS_LIST addresses,
     for (INT i = 0; i < addresses->iAddressCount; ++i) {
         const SOCKET_ADDRESS& entry = addresses->Address[i];
         if (entry.lpSockaddr != nullptr && entry.iSockaddrLength > 0)
-            list.push_back(Bytes(entry.lpSockaddr, static_cast<std::size_t>(entry.iSockaddrLength)));
+            list.push_back(
+                Bytes(entry.lpSockaddr, static_cast<std::size_t>(entry.iSockaddrLength)));
     }
     return ConnectToAny(socket, list, localAddressLength, localAddress, remoteAddressLength,
                         remoteAddress);

@@ -136,8 +136,8 @@ void ResolveRedirects(State& state)
         const HMODULE module = GetModuleHandleA(kReplacements[i].module);
         if (module == nullptr)
             continue;
-        const void* original = reinterpret_cast<const void*>(
-            GetProcAddress(module, kReplacements[i].name));
+        const void* original =
+            reinterpret_cast<const void*>(GetProcAddress(module, kReplacements[i].name));
         AcquireSRWLockExclusive(&state.lock);
         if (!state.resolved[i]) {
             state.resolved[i] = true;
@@ -198,10 +198,9 @@ VOID CALLBACK OnModuleLoaded(ULONG reason, const LoadedNotification* data, void*
 void WatchModuleLoads()
 {
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    const auto reg = ntdll != nullptr
-                         ? reinterpret_cast<RegisterFunction>(reinterpret_cast<void*>(
-                               GetProcAddress(ntdll, "LdrRegisterDllNotification")))
-                         : nullptr;
+    const auto reg = ntdll != nullptr ? reinterpret_cast<RegisterFunction>(reinterpret_cast<void*>(
+                                            GetProcAddress(ntdll, "LdrRegisterDllNotification")))
+                                      : nullptr;
     void* cookie = nullptr;
     if (reg != nullptr)
         reg(0, &OnModuleLoaded, nullptr, &cookie);  // kept for the process's life

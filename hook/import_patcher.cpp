@@ -120,8 +120,10 @@ std::size_t PatchDelayedImports(HMODULE module, DWORD imageSize, const PatchTabl
                 !IMAGE_SNAP_BY_ORDINAL(entry->u1.Ordinal)) {
                 const ULONG_PTR byName = offset(static_cast<DWORD>(entry->u1.AddressOfData));
                 if (byName < imageSize) {
-                    const auto* import = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + byName);
-                    replacement = table.delayed(moduleName, reinterpret_cast<const char*>(import->Name));
+                    const auto* import =
+                        reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + byName);
+                    replacement =
+                        table.delayed(moduleName, reinterpret_cast<const char*>(import->Name));
                 }
             }
             if (replacement != nullptr && WriteSlot(slot, replacement))

@@ -9,8 +9,10 @@ namespace hook {
 
 namespace {
 
-bool IsStreamSocket(SOCKET socket)
+bool IsStreamSocket(SOCKET socket, int knownType)
 {
+    if (knownType != 0)
+        return knownType == SOCK_STREAM;
     int type = 0;
     int length = sizeof type;
     return getsockopt(socket, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length) == 0 &&
@@ -77,16 +79,15 @@ Route Choose(const ProxyServer& server, const sockaddr* name, int nameLength,
 }  // namespace
 
 Route ChooseRoute(const ProxyServer& server, SOCKET socket, const sockaddr* name, int nameLength,
-                  Destination& destination)
+                  Destination& destination, int knownType)
 {
     // Malformed arguments and other socket types get the system's own answer.
     if (name == nullptr || nameLength < static_cast<int>(sizeof(sockaddr)) ||
-        !IsStreamSocket(socket))
+        !IsStreamSocket(socket, knownType))
         return Route::Direct;
     const Route route = Choose(server, name, nameLength, destination);
     if (route == Route::Proxy) {
-        destination.length =
-            std::min(nameLength, static_cast<int>(sizeof destination.address));
+        destination.length = std::min(nameLength, static_cast<int>(sizeof destination.address));
         std::memcpy(&destination.address, name, static_cast<std::size_t>(destination.length));
     }
     return route;

@@ -27,9 +27,9 @@ struct Destination {
     socks::Ipv6Endpoint v6{};
 };
 
-// `destination` is filled for Route::Proxy. The socket is asked for its type
-// only: UDP and raw sockets are left alone.
+// `destination` is filled for Route::Proxy. UDP and raw sockets are left
+// alone: the socket is asked for its type unless the caller knows it.
 Route ChooseRoute(const ProxyServer& server, SOCKET socket, const sockaddr* name, int nameLength,
-                  Destination& destination);
+                  Destination& destination, int knownType = 0);
 
 }  // namespace hook

@@ -11,12 +11,14 @@ namespace {
 
 // A new handle may reuse the number of one closed where the library did
 // not see it: whatever was known under it is forgotten.
-SOCKET Fresh(SOCKET socket)
+SOCKET Fresh(SOCKET socket, int type)
 {
     if (socket != INVALID_SOCKET) {
         LockedSockets sockets;
         sockets.Forget(socket);
-        sockets[socket];
+        // Flags beside the type (SOCK_NONBLOCK-like bits) are not Windows'.
+        sockets[socket].type =
+            type == SOCK_STREAM || type == SOCK_DGRAM || type == SOCK_RAW ? type : 0;
     }
     return socket;
 }
@@ -54,19 +56,21 @@ int Select(SOCKET socket, const Selection& selection)
 
 SOCKET WSAAPI HookSocket(int family, int type, int protocol)
 {
-    return Fresh(socket(family, type, protocol));
+    return Fresh(socket(family, type, protocol), type);
 }
 
 SOCKET WSAAPI HookWSASocketA(int family, int type, int protocol, LPWSAPROTOCOL_INFOA info,
                              GROUP group, DWORD flags)
 {
-    return Fresh(WSASocketA(family, type, protocol, info, group, flags));
+    return Fresh(WSASocketA(family, type, protocol, info, group, flags),
+                 info == nullptr ? type : 0);
 }
 
 SOCKET WSAAPI HookWSASocketW(int family, int type, int protocol, LPWSAPROTOCOL_INFOW info,
                              GROUP group, DWORD flags)
 {
-    return Fresh(WSASocketW(family, type, protocol, info, group, flags));
+    return Fresh(WSASocketW(family, type, protocol, info, group, flags),
+                 info == nullptr ? type : 0);
 }
 
 int WSAAPI HookClosesocket(SOCKET socket)

@@ -46,4 +46,11 @@ void LockedSockets::Forget(SOCKET socket)
     Records().erase(socket);
 }
 
+int KnownType(SOCKET socket)
+{
+    LockedSockets sockets;
+    const SocketRecord* record = sockets.Find(socket);
+    return record != nullptr ? record->type : 0;
+}
+
 }  // namespace hook

@@ -30,14 +30,15 @@ struct Selection {
 };
 
 struct SocketRecord {
+    int type = 0;  // as created, when the library saw it created
     bool nonBlocking = false;
     Selection selection;
     TunnelState state = TunnelState::None;
-    int error = 0;                  // the tunnel's Winsock error once it failed
-    Destination destination;        // what getpeername answers once open
-    bool connectEventDue = false;   // FD_CONNECT for the next WSAEnumNetworkEvents
-    bool closeRequested = false;    // closed by the program while pending
-    HANDLE port = nullptr;          // the completion port the program bound it to
+    int error = 0;                 // the tunnel's Winsock error once it failed
+    Destination destination;       // what getpeername answers once open
+    bool connectEventDue = false;  // FD_CONNECT for the next WSAEnumNetworkEvents
+    bool closeRequested = false;   // closed by the program while pending
+    HANDLE port = nullptr;         // the completion port the program bound it to
     ULONG_PTR portKey = 0;
 };
 
@@ -54,5 +55,8 @@ public:
     SocketRecord* Find(SOCKET socket);
     void Forget(SOCKET socket);
 };
+
+// The socket's type as it was created, or 0 when the library did not see it.
+int KnownType(SOCKET socket);
 
 }  // namespace hook

@@ -37,8 +37,9 @@ int FinishConnect(SOCKET socket, const socks::Deadline& deadline)
         const int count = select(0, nullptr, &writable, &failed, &wait);
         if (count == SOCKET_ERROR)
             return WSAGetLastError();
+        // Winsock reports a failed connect in the exception set only.
         if (count > 0)
-            return PendingError(socket);
+            return FD_ISSET(socket, &failed) ? PendingError(socket) : 0;
     }
 }
 

@@ -157,14 +157,15 @@ int SendFirstData(const Job& job, const socks::Deadline& deadline, DWORD& sent)
 // Queues a completion packet carrying the operation's status: a failure
 // makes GetQueuedCompletionStatus return FALSE with the error, as a failed
 // ConnectEx does. PostQueuedCompletionStatus can only say success.
-using SetIoCompletionFunction = LONG(NTAPI*)(HANDLE port, ULONG_PTR key, void* context,
-                                             LONG status, ULONG_PTR information);
+using SetIoCompletionFunction = LONG(NTAPI*)(HANDLE port, ULONG_PTR key, void* context, LONG status,
+                                             ULONG_PTR information);
 
 void QueueCompletion(HANDLE port, ULONG_PTR key, OVERLAPPED* overlapped, ULONG_PTR status,
                      DWORD sent)
 {
-    static const auto setIoCompletion = reinterpret_cast<SetIoCompletionFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetIoCompletion")));
+    static const auto setIoCompletion =
+        reinterpret_cast<SetIoCompletionFunction>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetIoCompletion")));
     if (setIoCompletion == nullptr ||
         setIoCompletion(port, key, overlapped, static_cast<LONG>(status), sent) < 0)
         PostQueuedCompletionStatus(port, sent, key, overlapped);
@@ -268,7 +269,8 @@ int ConnectThroughProxy(SOCKET socket, const Destination& destination, bool wait
     // non-blocking underneath so that every wait has the deadline.
     int error = SetNonBlocking(socket, true) ? 0 : WSAGetLastError();
     if (error == 0)
-        error = OpenTunnel(GetProxyServer(), socket, destination, socks::Deadline(kTunnelTimeoutMs));
+        error =
+            OpenTunnel(GetProxyServer(), socket, destination, socks::Deadline(kTunnelTimeoutMs));
     if (!nonBlocking)
         SetNonBlocking(socket, false);
     if (EndTunnel(socket, error, nonBlocking).closed) {

@@ -51,8 +51,8 @@ Seen Look(LockedSockets& sockets, SOCKET socket)
 }
 
 struct Split {
-    bool pending = false;   // some socket waits for its tunnel
-    int failedCount = 0;    // failed tunnels reported as failed connects
+    bool pending = false;  // some socket waits for its tunnel
+    int failedCount = 0;   // failed tunnels reported as failed connects
 };
 
 // Which of the program's sockets the system is asked about.
@@ -108,10 +108,9 @@ int WSAAPI HookSelect(int count, fd_set* readable, fd_set* writable, fd_set* fai
 {
     fd_set* const sets[3] = {readable, writable, failed};
     const bool forever = timeout == nullptr;
-    const Clock::time_point end =
-        forever ? Clock::time_point{}
-                : Clock::now() + std::chrono::seconds(timeout->tv_sec) +
-                      std::chrono::microseconds(timeout->tv_usec);
+    const Clock::time_point end = forever ? Clock::time_point{}
+                                          : Clock::now() + std::chrono::seconds(timeout->tv_sec) +
+                                                std::chrono::microseconds(timeout->tv_usec);
     for (;;) {
         SocketSet read(readable);
         SocketSet write(writable);

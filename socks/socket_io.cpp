@@ -195,24 +195,27 @@ bool SendAll(SocketHandle socket, const std::uint8_t* data, std::size_t size,
 }
 
 bool ReadExact(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
-               const Deadline& deadline)
+               const Deadline& deadline, bool alreadyThere)
 {
-    // Asked first, waited for only when nothing is there yet: a reply that has
-    // already arrived costs one call, not two.
+    // A fresh reply is waited for first: asking before it has come costs a
+    // call. The rest of a reply has mostly come with its start.
     std::size_t received = 0;
+    bool wait = !alreadyThere;
     while (received < size) {
+        if (wait && WaitUntilReady(socket, false, deadline) != Wait::Ready) {
+            return false;
+        }
         if (deadline.RemainingMs() <= 0) {
             return false;
         }
         const auto count = ::recv(socket, reinterpret_cast<char*>(buffer + received),
                                   static_cast<int>(size - received), 0);
+        wait = true;
         if (count > 0) {
             received += static_cast<std::size_t>(count);
         } else if (count == 0) {
             return false;  // the peer closed before the whole reply arrived
         } else if (!LastCallWouldBlock()) {
-            return false;
-        } else if (WaitUntilReady(socket, false, deadline) != Wait::Ready) {
             return false;
         }
     }

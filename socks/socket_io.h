@@ -38,7 +38,9 @@ bool SendAll(SocketHandle socket, const std::uint8_t* data, std::size_t size,
 
 // Gathers exactly `size` bytes, however the peer splits them. Fails if the
 // peer closes first, on a socket error, or when the deadline passes.
+// alreadyThere: the bytes have probably arrived (the rest of a reply whose
+// start was just read), so they are asked for before any wait.
 bool ReadExact(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
-               const Deadline& deadline);
+               const Deadline& deadline, bool alreadyThere = false);
 
 }  // namespace socks

@@ -28,7 +28,7 @@ bool ReadHead(SocketHandle socket, ReplyHead& reply, const Deadline& deadline)
 bool SkipBytes(SocketHandle socket, std::size_t count, const Deadline& deadline)
 {
     std::uint8_t sink[256 + 2];
-    return count <= sizeof sink && ReadExact(socket, sink, count, deadline);
+    return count <= sizeof sink && ReadExact(socket, sink, count, deadline, true);
 }
 
 }  // namespace
@@ -46,17 +46,28 @@ HandshakeResult Socks4Handshake(SocketHandle socket, const Ipv4Endpoint& target,
     return HandshakeResult::Granted;
 }
 
-HandshakeResult Socks5Handshake(SocketHandle socket, const Ipv4Endpoint& target,
-                                std::string_view user, std::string_view password,
-                                const Deadline& deadline)
+namespace {
+
+// Every CONNECT reply, a refusal too, has its head and the first byte of the
+// bound address (RFC 1928, section 6): read together, one wait fewer.
+HandshakeResult ReadConnectReply(SocketHandle socket, const Deadline& deadline)
 {
-    const auto request = EncodeSocks5Connect(target);
-    return Socks5HandshakeWith(socket, request.data(), request.size(), user, password, deadline);
+    std::array<std::uint8_t, 5> start{};
+    if (!ReadExact(socket, start.data(), start.size(), deadline))
+        return IoFailure(deadline);
+    if (!Socks5Granted({start[0], start[1]}))
+        return HandshakeResult::Refused;
+    const int rest = Socks5ReplyRestSize({start[2], start[3], start[4]});
+    if (rest < 0)
+        return HandshakeResult::Broken;
+    if (!SkipBytes(socket, static_cast<std::size_t>(rest), deadline))
+        return IoFailure(deadline);
+    return HandshakeResult::Granted;
 }
 
-HandshakeResult Socks5HandshakeWith(SocketHandle socket, const std::uint8_t* connectRequest,
-                                    std::size_t connectRequestSize, std::string_view user,
-                                    std::string_view password, const Deadline& deadline)
+HandshakeResult Socks5Negotiated(SocketHandle socket, const std::uint8_t* connectRequest,
+                                 std::size_t connectRequestSize, std::string_view user,
+                                 std::string_view password, const Deadline& deadline)
 {
     std::vector<std::uint8_t> login;
     if (!EncodeSocks5UserPassword(user, password, login))
@@ -78,21 +89,26 @@ HandshakeResult Socks5HandshakeWith(SocketHandle socket, const std::uint8_t* con
     case Socks5Method::Unusable:
         return HandshakeResult::Refused;
     }
+    if (!SendAll(socket, connectRequest, connectRequestSize, deadline))
+        return IoFailure(deadline);
+    return ReadConnectReply(socket, deadline);
+}
 
-    // Every reply, a refusal too, has its head and the first byte of the bound
-    // address (RFC 1928, section 6): read together, one wait fewer.
-    std::array<std::uint8_t, 5> start{};
-    if (!SendAll(socket, connectRequest, connectRequestSize, deadline) ||
-        !ReadExact(socket, start.data(), start.size(), deadline))
-        return IoFailure(deadline);
-    if (!Socks5Granted({start[0], start[1]}))
-        return HandshakeResult::Refused;
-    const int rest = Socks5ReplyRestSize({start[2], start[3], start[4]});
-    if (rest < 0)
-        return HandshakeResult::Broken;
-    if (!SkipBytes(socket, static_cast<std::size_t>(rest), deadline))
-        return IoFailure(deadline);
-    return HandshakeResult::Granted;
+}  // namespace
+
+HandshakeResult Socks5Handshake(SocketHandle socket, const Ipv4Endpoint& target,
+                                std::string_view user, std::string_view password,
+                                const Deadline& deadline)
+{
+    const auto request = EncodeSocks5Connect(target);
+    return Socks5Negotiated(socket, request.data(), request.size(), user, password, deadline);
+}
+
+HandshakeResult Socks5HandshakeWith(SocketHandle socket, const std::uint8_t* connectRequest,
+                                    std::size_t connectRequestSize, std::string_view user,
+                                    std::string_view password, const Deadline& deadline)
+{
+    return Socks5Negotiated(socket, connectRequest, connectRequestSize, user, password, deadline);
 }
 
 }  // namespace socks

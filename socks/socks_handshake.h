@@ -30,6 +30,8 @@ HandshakeResult Socks5Handshake(SocketHandle socket, const Ipv4Endpoint& target,
                                 const Deadline& deadline);
 
 // The same with the CONNECT request already encoded, for any address type.
+// (The request is not sent ahead with the greeting: microsocks reads one
+// message per receive and would never see it.)
 HandshakeResult Socks5HandshakeWith(SocketHandle socket, const std::uint8_t* connectRequest,
                                     std::size_t connectRequestSize, std::string_view user,
                                     std::string_view password, const Deadline& deadline);

@@ -380,20 +380,23 @@ int ConnectOverlapped(SOCKET s, const Target& to, bool event, std::string& trace
         trace);
     int result = call == ERROR_IO_PENDING ? 0 : call;
     DWORD bytes = sent;
-    ULONG_PTR key = 7;
-    OVERLAPPED* done = &overlapped;
+    ULONG_PTR key = 0;
+    OVERLAPPED* done = nullptr;
     DWORD flags = 0;
-    // A failure shows in GetQueuedCompletionStatus; its Winsock code, as for
-    // the event form, in WSAGetOverlappedResult.
-    if (result == 0 &&
-        (event ? WaitForSingleObject(overlapped.hEvent, 30000) != WAIT_OBJECT_0
-               : !GetQueuedCompletionStatus(port, &bytes, &key, &done, 30000)) &&
-        done == nullptr)
-        result = -9;
-    else if (result == 0 && (done != &overlapped || key != 7))
+    // A program on a port takes GetQueuedCompletionStatus's word for success,
+    // and asks WSAGetOverlappedResult for the Winsock error of a failure.
+    if (result == 0 && event) {
+        if (WaitForSingleObject(overlapped.hEvent, 30000) != WAIT_OBJECT_0)
+            result = -9;
+        else if (!WSAGetOverlappedResult(s, &overlapped, &bytes, FALSE, &flags))
+            result = LastError(-1);
+    } else if (result == 0 && !GetQueuedCompletionStatus(port, &bytes, &key, &done, 30000)) {
+        result = done == nullptr                                                 ? -9
+                 : WSAGetOverlappedResult(s, &overlapped, &bytes, FALSE, &flags) ? -12
+                                                                                 : LastError(-1);
+    } else if (result == 0 && (done != &overlapped || key != 7)) {
         result = -10;
-    else if (result == 0 && !WSAGetOverlappedResult(s, &overlapped, &bytes, FALSE, &flags))
-        result = LastError(-1);
+    }
     if (result == 0) {
         const int update = setsockopt(s, SOL_SOCKET, SO_UPDATE_CONNECT_CONTEXT, nullptr, 0) == 0
                                ? 0
