@@ -105,9 +105,10 @@ bool SameModuleName(const char* left, const char* right)
     return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, left, -1, right, -1) == CSTR_EQUAL;
 }
 
-// The replacement for a function delay-loaded by name, whether or not its
-// module is loaded yet: the replacement reaches the original itself.
-void* DelayedReplacement(const char* moduleName, const char* functionName)
+// The replacement for a function imported by name, whether or not its module
+// is loaded yet (delay-loaded) or exports it at all: the replacement reaches
+// the original itself, or does without it.
+void* NamedReplacement(const char* moduleName, const char* functionName)
 {
     // System modules name the kernel's functions by API set ("api-ms-win-
     // core-processthreads-l1-1-0.dll"), which resolve to kernelbase.
@@ -156,7 +157,7 @@ void ResolveRedirects(State& state)
 
 PatchTable Table(State& state)
 {
-    return {state.redirects, state.count.load(), &DelayedReplacement};
+    return {state.redirects, state.count.load(), &NamedReplacement};
 }
 
 bool IsUnpatched(State& state, HMODULE module)

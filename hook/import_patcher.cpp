@@ -90,6 +90,20 @@ const IMAGE_DELAYLOAD_DESCRIPTOR* DelayDirectory(HMODULE module, DWORD& imageSiz
     return reinterpret_cast<const IMAGE_DELAYLOAD_DESCRIPTOR*>(base + delayed.VirtualAddress);
 }
 
+// The replacement an import asks for by name (never by ordinal), or null.
+void* ByName(const BYTE* base, DWORD imageSize, const char* moduleName,
+             const IMAGE_THUNK_DATA& entry, const PatchTable& table, ULONG_PTR nameOffset = 0)
+{
+    if (table.byName == nullptr || IMAGE_SNAP_BY_ORDINAL(entry.u1.Ordinal))
+        return nullptr;
+    const ULONG_PTR offset =
+        static_cast<ULONG_PTR>(static_cast<DWORD>(entry.u1.AddressOfData)) - nameOffset;
+    if (offset >= imageSize)
+        return nullptr;
+    const auto* import = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + offset);
+    return table.byName(moduleName, reinterpret_cast<const char*>(import->Name));
+}
+
 std::size_t PatchDelayedImports(HMODULE module, DWORD imageSize, const PatchTable& table)
 {
     ULONG_PTR preferredBase = 0;
@@ -116,16 +130,9 @@ std::size_t PatchDelayedImports(HMODULE module, DWORD imageSize, const PatchTabl
             void* replacement = ReplacementFor(*slot, table);
             // Still pointing into the module itself: not resolved yet.
             const bool unresolved = *slot >= begin && *slot < begin + imageSize;
-            if (replacement == nullptr && unresolved && table.delayed != nullptr &&
-                !IMAGE_SNAP_BY_ORDINAL(entry->u1.Ordinal)) {
-                const ULONG_PTR byName = offset(static_cast<DWORD>(entry->u1.AddressOfData));
-                if (byName < imageSize) {
-                    const auto* import =
-                        reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + byName);
-                    replacement =
-                        table.delayed(moduleName, reinterpret_cast<const char*>(import->Name));
-                }
-            }
+            if (replacement == nullptr && unresolved)
+                replacement = ByName(base, imageSize, moduleName, *entry, table,
+                                     rva ? 0 : static_cast<DWORD>(preferredBase));
             if (replacement != nullptr && WriteSlot(slot, replacement))
                 ++patched;
         }
@@ -147,10 +154,26 @@ std::size_t PatchModuleImports(HMODULE module, const PatchTable& table)
         if (descriptor->FirstThunk >= imageSize)
             break;
         auto* slot = reinterpret_cast<ULONG_PTR*>(base + descriptor->FirstThunk);
+        // The names, where the image kept them: a function the system does
+        // not export at all (the loader bound a stub that ends the program)
+        // is matched by name.
+        const bool named = descriptor->OriginalFirstThunk != 0 &&
+                           descriptor->OriginalFirstThunk < imageSize &&
+                           descriptor->Name < imageSize;
+        const auto* entry =
+            named ? reinterpret_cast<const IMAGE_THUNK_DATA*>(base + descriptor->OriginalFirstThunk)
+                  : nullptr;
         for (; *slot != 0; ++slot) {
             void* replacement = ReplacementFor(*slot, table);
-            if (replacement != nullptr && WriteSlot(slot, replacement))
+            if (replacement == nullptr && entry != nullptr)
+                replacement =
+                    ByName(base, imageSize, reinterpret_cast<const char*>(base + descriptor->Name),
+                           *entry, table);
+            if (replacement != nullptr && *slot != reinterpret_cast<ULONG_PTR>(replacement) &&
+                WriteSlot(slot, replacement))
                 ++patched;
+            if (entry != nullptr)
+                ++entry;
         }
     }
     return patched;

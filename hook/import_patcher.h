@@ -4,7 +4,8 @@
 // Slots are matched by the address they hold, not by name, so an import by
 // ordinal, through a forwarder or an API set is found as well. Delay-loaded
 // imports not yet resolved are matched by name and bound to the replacement
-// at once, so the delay-load helper never hands out the original.
+// at once, so the delay-load helper never hands out the original; so are
+// imports of functions the system lacks.
 #pragma once
 
 #include <windows.h>
@@ -19,13 +20,15 @@ struct ImportRedirect {
     void* replacement;
 };
 
-// The replacement for a function a module delay-loads by name, or null.
-using DelayedImportLookup = void* (*)(const char* moduleName, const char* functionName);
+// The replacement for a function a module imports by name, or null: for
+// delay-loaded imports not yet resolved, and for imports the system does not
+// export (bound to a loader stub).
+using NamedImportLookup = void* (*)(const char* moduleName, const char* functionName);
 
 struct PatchTable {
     const ImportRedirect* redirects;
     std::size_t count;
-    DelayedImportLookup delayed;
+    NamedImportLookup byName;
 };
 
 // Patches the imports of one loaded module that nobody can unload meanwhile
