@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "hook/shutdown_timer.h"
 #include "socks/socks_handshake.h"
 
 namespace hook {
@@ -109,16 +110,39 @@ socks::HandshakeResult Handshake(const ProxyServer& server, SOCKET socket,
                                       server.password, deadline);
 }
 
+bool SetNonBlocking(SOCKET socket, bool nonBlocking)
+{
+    u_long value = nonBlocking ? 1 : 0;
+    return ioctlsocket(socket, FIONBIO, &value) == 0;
+}
+
+int HandshakeInReceive(const ProxyServer& server, SOCKET socket, const Destination& destination,
+                       int timeoutMs)
+{
+    const socks::Deadline deadline(timeoutMs, socks::Waits::InReceive);
+    ShutdownTimer timer(socket, deadline.RemainingMs());
+    if (!timer.Armed())
+        return WSAENOBUFS;
+    const int error = HandshakeError(Handshake(server, socket, destination, deadline));
+    return timer.Finish() ? error : WSAETIMEDOUT;
+}
+
 }  // namespace
 
 int OpenTunnel(const ProxyServer& server, SOCKET socket, const Destination& destination,
-               const socks::Deadline& deadline)
+               int timeoutMs, bool blocking)
 {
     if (destination.ipv6 && server.type != 5)
         return WSAENETUNREACH;
-    int error = ConnectToServer(socket, destination.address.ss_family, server.endpoint, deadline);
+    const socks::Deadline deadline(timeoutMs);
+    int error = blocking && !SetNonBlocking(socket, true) ? WSAGetLastError() : 0;
     if (error == 0)
-        error = HandshakeError(Handshake(server, socket, destination, deadline));
+        error = ConnectToServer(socket, destination.address.ss_family, server.endpoint, deadline);
+    if (blocking && !SetNonBlocking(socket, false) && error == 0)
+        error = WSAGetLastError();
+    if (error == 0)
+        error = blocking ? HandshakeInReceive(server, socket, destination, deadline.RemainingMs())
+                         : HandshakeError(Handshake(server, socket, destination, deadline));
     if (error != 0)
         shutdown(socket, SD_BOTH);  // the server sees the end at once
     return error;

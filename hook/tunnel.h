@@ -1,8 +1,8 @@
 // hook/tunnel.h
 // Turns a program's socket into a connection through the proxy server: the
 // socket is connected to the server and the SOCKS handshake runs on it. The
-// socket must be non-blocking while this runs; every wait ends at the
-// deadline, a server that drops packets included.
+// connect is always made non-blocking, so that a server that drops packets
+// cannot hold it past the deadline.
 #pragma once
 
 #include <winsock2.h>
@@ -20,7 +20,11 @@ constexpr int kTunnelTimeoutMs = 10000;
 // failure the socket is left shut down and the Winsock error says why (the
 // server's own connect error, WSAECONNREFUSED for a refusal, WSAECONNRESET
 // for a broken reply, WSAETIMEDOUT when time ran out).
+// `blocking`: the socket is the program's blocking socket, whose thread
+// waits in this call; the handshake then reads as the least client does,
+// waiting in each receive, and a timer shuts the socket down at the deadline.
+// Otherwise the socket is non-blocking and every wait is a select.
 int OpenTunnel(const ProxyServer& server, SOCKET socket, const Destination& destination,
-               const socks::Deadline& deadline);
+               int timeoutMs, bool blocking);
 
 }  // namespace hook

@@ -229,7 +229,8 @@ DWORD WINAPI RunJob(void* parameter)
     if (job->connectEx && !SetNonBlocking(job->socket, true))
         error = WSAGetLastError();
     if (error == 0)
-        error = OpenTunnel(GetProxyServer(), job->socket, job->destination, deadline);
+        error = OpenTunnel(GetProxyServer(), job->socket, job->destination, deadline.RemainingMs(),
+                           false);
     if (job->connectEx) {
         FinishConnectEx(*job, error, deadline);
         return 0;
@@ -265,14 +266,9 @@ int ConnectThroughProxy(SOCKET socket, const Destination& destination, bool wait
         EndTunnel(socket, WSAENOBUFS, true);
         return Fail(WSAENOBUFS);
     }
-    // The program waits in its call anyway: the tunnel opens on its thread,
-    // non-blocking underneath so that every wait has the deadline.
-    int error = SetNonBlocking(socket, true) ? 0 : WSAGetLastError();
-    if (error == 0)
-        error =
-            OpenTunnel(GetProxyServer(), socket, destination, socks::Deadline(kTunnelTimeoutMs));
-    if (!nonBlocking)
-        SetNonBlocking(socket, false);
+    // The program waits in its call anyway: the tunnel opens on its thread.
+    const int error =
+        OpenTunnel(GetProxyServer(), socket, destination, kTunnelTimeoutMs, !nonBlocking);
     if (EndTunnel(socket, error, nonBlocking).closed) {
         closesocket(socket);
         return Fail(WSAEINTR);  // as a blocking call whose socket was closed

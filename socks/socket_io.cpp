@@ -115,8 +115,8 @@ bool PendingSocketError(SocketHandle socket)
 
 }  // namespace
 
-Deadline::Deadline(int timeoutMs)
-    : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs))
+Deadline::Deadline(int timeoutMs, Waits waits)
+    : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)), waits_(waits)
 {
 }
 
@@ -199,8 +199,9 @@ bool ReadExact(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
 {
     // A fresh reply is waited for first: asking before it has come costs a
     // call. The rest of a reply has mostly come with its start.
+    const bool selects = deadline.HowReadsWait() == Waits::InSelect;
     std::size_t received = 0;
-    bool wait = !alreadyThere;
+    bool wait = selects && !alreadyThere;
     while (received < size) {
         if (wait && WaitUntilReady(socket, false, deadline) != Wait::Ready) {
             return false;
@@ -210,13 +211,15 @@ bool ReadExact(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
         }
         const auto count = ::recv(socket, reinterpret_cast<char*>(buffer + received),
                                   static_cast<int>(size - received), 0);
-        wait = true;
+        wait = selects;
         if (count > 0) {
             received += static_cast<std::size_t>(count);
         } else if (count == 0) {
             return false;  // the peer closed before the whole reply arrived
         } else if (!LastCallWouldBlock()) {
             return false;
+        } else {
+            wait = true;  // not blocking after all: never spin
         }
     }
     return true;

@@ -14,15 +14,23 @@
 
 namespace socks {
 
+// How the exchange's reads wait for their bytes: on a non-blocking socket in
+// select, each wait ending at the deadline; on a blocking socket in the
+// receive itself, one call fewer per reply, when something else ends the
+// exchange at the deadline (the proxying library shuts the socket down).
+enum class Waits { InSelect, InReceive };
+
 class Deadline {
 public:
-    explicit Deadline(int timeoutMs);
+    explicit Deadline(int timeoutMs, Waits waits = Waits::InSelect);
 
     // Whole milliseconds left, rounded up; 0 once the deadline has passed.
     int RemainingMs() const;
+    Waits HowReadsWait() const { return waits_; }
 
 private:
     std::chrono::steady_clock::time_point end_;
+    Waits waits_;
 };
 
 bool SetBlocking(SocketHandle socket, bool blocking);

@@ -40,14 +40,18 @@ const char kNode[] = "node-win-x86-22.23.2\\package\\bin\\node.exe";
 const char kFfmpeg[] = "ffmpeg-installer-win32-ia32-4.1.0\\package\\ffmpeg.exe";
 #endif
 
-// fetch.js URL OUT ERROR: the body to OUT, any error to ERROR.
+// fetch.js URL COUNT OUT ERROR: COUNT fetches at once, their bodies one after
+// the other to OUT, any error to ERROR.
 const char kNodeScript[] = R"(const http = require('http'), fs = require('fs');
-const fail = e => { fs.appendFileSync(process.argv[4], e.stack + '\n'); process.exitCode = 2; };
-http.get(process.argv[2], r => {
+const [url, count, out, error] = process.argv.slice(2);
+const fetch = () => new Promise((resolve, reject) => http.get(url, r => {
   let body = '';
   r.on('data', d => body += d);
-  r.on('end', () => fs.writeFileSync(process.argv[3], body));
-}).on('error', fail);
+  r.on('end', () => resolve(body));
+}).on('error', reject));
+Promise.all(Array.from({length: +count}, fetch)).then(
+  bodies => fs.writeFileSync(out, bodies.join('')),
+  e => { fs.appendFileSync(error, e.stack + '\n'); process.exitCode = 2; });
 )";
 
 // fetch-com.js PROGID URL OUT ERROR, with the system's HTTP object PROGID.
@@ -74,9 +78,10 @@ struct ThirdParty {
     const char* name;  // also the path it asks for
     Where where;
     const char* program;
-    // {folder} the case folder, {url}, {out} the file for the body, {error}
-    // the one for what went wrong.
+    // {folder} the case folder, {url}, {count}, {out} the file for the body,
+    // {error} the one for what went wrong.
     const char* arguments;
+    int connections;  // made at once
 };
 
 void PrintTo(const ThirdParty& program, std::ostream* out)
@@ -85,15 +90,18 @@ void PrintTo(const ThirdParty& program, std::ostream* out)
 }
 
 const ThirdParty kPrograms[] = {
-    {"node", Where::Fetched, kNode, "\"{folder}\\fetch.js\" {url} \"{out}\" \"{error}\""},
+    // Several ConnectEx calls pending on its completion port at once.
+    {"node", Where::Fetched, kNode, "\"{folder}\\fetch.js\" {url} {count} \"{out}\" \"{error}\"",
+     4},
     // The body is read as raw 8-bit PCM, a format that takes any bytes, and
     // copied out unchanged.
     {"ffmpeg", Where::Fetched, kFfmpeg,
-     "-hide_banner -nostdin -y -f u8 -ar 8000 -ac 1 -i {url} -c copy -f u8 \"{out}\""},
+     "-hide_banner -nostdin -y -f u8 -ar 8000 -ac 1 -i {url} -c copy -f u8 \"{out}\"", 1},
     {"WinHttp", Where::System, "cscript.exe",
-     "//nologo \"{folder}\\fetch-com.js\" WinHttp.WinHttpRequest.5.1 {url} \"{out}\" \"{error}\""},
+     "//nologo \"{folder}\\fetch-com.js\" WinHttp.WinHttpRequest.5.1 {url} \"{out}\" \"{error}\"",
+     1},
     {"XmlHttp", Where::System, "cscript.exe",
-     "//nologo \"{folder}\\fetch-com.js\" MSXML2.XMLHTTP {url} \"{out}\" \"{error}\""},
+     "//nologo \"{folder}\\fetch-com.js\" MSXML2.XMLHTTP {url} \"{out}\" \"{error}\"", 1},
 };
 
 std::string Environment(const char* name)
@@ -167,6 +175,7 @@ protected:
         DeleteFileA(error.c_str());
         std::string arguments = Replace(program.arguments, "{folder}", m_folder);
         arguments = Replace(arguments, "{url}", Url());
+        arguments = Replace(arguments, "{count}", std::to_string(program.connections));
         arguments = Replace(arguments, "{out}", out);
         arguments = Replace(arguments, "{error}", error);
         // The program's standard handles go to a file: node cannot use the
@@ -211,13 +220,17 @@ protected:
 
 TEST_P(ThirdPartyProgram, FetchesThroughTheProxy)
 {
+    const int connections = GetParam().connections;
     const Outcome outcome = Fetch(kRelayForward);
     EXPECT_EQ(0u, outcome.exitCode) << outcome.error;
-    EXPECT_EQ(kBody, outcome.body) << outcome.error;
-    EXPECT_EQ(Lines{RelayLine(kRelayForward, 5, Destination())}, RelayLog());
+    std::string bodies;
+    for (int i = 0; i < connections; ++i)
+        bodies += kBody;
+    EXPECT_EQ(bodies, outcome.body) << outcome.error;
+    EXPECT_EQ(Lines(connections, RelayLine(kRelayForward, 5, Destination())), RelayLog());
     // The relay joins from loopback; a direct connection would come from the
     // test address.
-    EXPECT_EQ(Lines{std::string("127.0.0.1 /") + GetParam().name}, HttpLog());
+    EXPECT_EQ(Lines(connections, std::string("127.0.0.1 /") + GetParam().name), HttpLog());
 }
 
 TEST_P(ThirdPartyProgram, FailsWhenTheProxyRefuses)
@@ -225,7 +238,7 @@ TEST_P(ThirdPartyProgram, FailsWhenTheProxyRefuses)
     const Outcome outcome = Fetch(kRelayRefuse);
     EXPECT_NE(0u, outcome.exitCode) << outcome.error;
     EXPECT_EQ("", outcome.body);
-    EXPECT_EQ(Lines{RelayLine(kRelayRefuse, 5, Destination())}, RelayLog());
+    EXPECT_EQ(Lines(GetParam().connections, RelayLine(kRelayRefuse, 5, Destination())), RelayLog());
     EXPECT_EQ(Lines{}, HttpLog());
 }
 
