@@ -36,9 +36,9 @@ VOID CALLBACK ShutdownTimer::Expired(PTP_CALLBACK_INSTANCE, PVOID self, PTP_TIME
     int running = Running;
     if (!timer->m_state.compare_exchange_strong(running, Fired))
         return;
-    // Wine does not end a waiting receive on shutdown, Windows not always:
-    // the wait itself is cancelled too. Nothing else of the program's is
-    // pending on the socket while it waits for its connect.
+    // A waiting connect or receive is cancelled (Wine ends neither on
+    // shutdown). Nothing else of the program's is pending on the socket
+    // while it waits for its connect.
     shutdown(timer->m_socket, SD_BOTH);
     CancelIoEx(reinterpret_cast<HANDLE>(timer->m_socket), nullptr);
 }

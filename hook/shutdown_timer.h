@@ -1,7 +1,7 @@
 // hook/shutdown_timer.h
 // Ends a blocking exchange at its deadline: when the time is up before the
-// exchange finished, the socket is shut down and the receive the program's
-// thread waits in is cancelled. The socket stays the program's: only its
+// exchange finished, the socket is shut down and the connect or receive the
+// program's thread waits in is cancelled. The socket stays the program's: only its
 // connection ends.
 #pragma once
 

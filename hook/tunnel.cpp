@@ -110,20 +110,19 @@ socks::HandshakeResult Handshake(const ProxyServer& server, SOCKET socket,
                                       server.password, deadline);
 }
 
-bool SetNonBlocking(SOCKET socket, bool nonBlocking)
+// The program's blocking socket, whose thread waits in this call: connect
+// and handshake wait in the calls themselves, as the least client's do, and
+// a timer ends them at the deadline.
+int OpenInCall(const ProxyServer& server, SOCKET socket, const Destination& destination,
+               int timeoutMs)
 {
-    u_long value = nonBlocking ? 1 : 0;
-    return ioctlsocket(socket, FIONBIO, &value) == 0;
-}
-
-int HandshakeInReceive(const ProxyServer& server, SOCKET socket, const Destination& destination,
-                       int timeoutMs)
-{
-    const socks::Deadline deadline(timeoutMs, socks::Waits::InReceive);
-    ShutdownTimer timer(socket, deadline.RemainingMs());
+    ShutdownTimer timer(socket, timeoutMs);
     if (!timer.Armed())
         return WSAENOBUFS;
-    const int error = HandshakeError(Handshake(server, socket, destination, deadline));
+    const socks::Deadline deadline(timeoutMs, socks::Waits::InReceive);
+    int error = ConnectToServer(socket, destination.address.ss_family, server.endpoint, deadline);
+    if (error == 0)
+        error = HandshakeError(Handshake(server, socket, destination, deadline));
     return timer.Finish() ? error : WSAETIMEDOUT;
 }
 
@@ -134,15 +133,15 @@ int OpenTunnel(const ProxyServer& server, SOCKET socket, const Destination& dest
 {
     if (destination.ipv6 && server.type != 5)
         return WSAENETUNREACH;
-    const socks::Deadline deadline(timeoutMs);
-    int error = blocking && !SetNonBlocking(socket, true) ? WSAGetLastError() : 0;
-    if (error == 0)
+    int error = 0;
+    if (blocking) {
+        error = OpenInCall(server, socket, destination, timeoutMs);
+    } else {
+        const socks::Deadline deadline(timeoutMs);
         error = ConnectToServer(socket, destination.address.ss_family, server.endpoint, deadline);
-    if (blocking && !SetNonBlocking(socket, false) && error == 0)
-        error = WSAGetLastError();
-    if (error == 0)
-        error = blocking ? HandshakeInReceive(server, socket, destination, deadline.RemainingMs())
-                         : HandshakeError(Handshake(server, socket, destination, deadline));
+        if (error == 0)
+            error = HandshakeError(Handshake(server, socket, destination, deadline));
+    }
     if (error != 0)
         shutdown(socket, SD_BOTH);  // the server sees the end at once
     return error;

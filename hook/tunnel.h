@@ -1,8 +1,7 @@
 // hook/tunnel.h
 // Turns a program's socket into a connection through the proxy server: the
-// socket is connected to the server and the SOCKS handshake runs on it. The
-// connect is always made non-blocking, so that a server that drops packets
-// cannot hold it past the deadline.
+// socket is connected to the server and the SOCKS handshake runs on it, all
+// of it ended at the deadline, a server that drops packets included.
 #pragma once
 
 #include <winsock2.h>
@@ -21,9 +20,9 @@ constexpr int kTunnelTimeoutMs = 10000;
 // server's own connect error, WSAECONNREFUSED for a refusal, WSAECONNRESET
 // for a broken reply, WSAETIMEDOUT when time ran out).
 // `blocking`: the socket is the program's blocking socket, whose thread
-// waits in this call; the handshake then reads as the least client does,
-// waiting in each receive, and a timer shuts the socket down at the deadline.
-// Otherwise the socket is non-blocking and every wait is a select.
+// waits in this call; connect and handshake then wait in the calls, as the
+// least client's do, and a timer cancels them at the deadline. Otherwise the
+// socket is non-blocking and every wait is a select.
 int OpenTunnel(const ProxyServer& server, SOCKET socket, const Destination& destination,
                int timeoutMs, bool blocking);
 
