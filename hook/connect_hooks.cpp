@@ -11,6 +11,7 @@
 #include "hook/proxy_settings.h"
 #include "hook/route.h"
 #include "hook/socket_registry.h"
+#include "hook/tunnel.h"
 #include "hook/tunnel_engine.h"
 
 namespace hook {
@@ -102,20 +103,7 @@ int ConnectOne(SOCKET socket, const sockaddr* name, int nameLength)
             return 0;
         if (WSAGetLastError() != WSAEWOULDBLOCK)
             return WSAGetLastError();
-        {
-            fd_set writable;
-            fd_set failed;
-            FD_ZERO(&writable);
-            FD_ZERO(&failed);
-            FD_SET(socket, &writable);
-            FD_SET(socket, &failed);
-            if (select(0, nullptr, &writable, &failed, nullptr) == SOCKET_ERROR)
-                return WSAGetLastError();
-            int error = 0;
-            int length = sizeof error;
-            getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
-            return error;
-        }
+        return WaitForConnect(socket, socks::Deadline(kTunnelTimeoutMs));
     case Route::Refuse:
         return WSAENETUNREACH;
     case Route::Proxy:

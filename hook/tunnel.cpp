@@ -21,29 +21,6 @@ int PendingError(SOCKET socket)
     return error;
 }
 
-// Waits for the connect; a failed one shows in the exception set.
-int FinishConnect(SOCKET socket, const socks::Deadline& deadline)
-{
-    for (;;) {
-        const int remainingMs = deadline.RemainingMs();
-        if (remainingMs <= 0)
-            return WSAETIMEDOUT;
-        fd_set writable;
-        fd_set failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(socket, &writable);
-        FD_SET(socket, &failed);
-        timeval wait{remainingMs / 1000, (remainingMs % 1000) * 1000};
-        const int count = select(0, nullptr, &writable, &failed, &wait);
-        if (count == SOCKET_ERROR)
-            return WSAGetLastError();
-        // Winsock reports a failed connect in the exception set only.
-        if (count > 0)
-            return FD_ISSET(socket, &failed) ? PendingError(socket) : 0;
-    }
-}
-
 // The server's address in the socket's own family: a dual-stack IPv6 socket
 // reaches the IPv4 server through its mapped form.
 int ConnectToServer(SOCKET socket, int family, const socks::Ipv4Endpoint& server,
@@ -77,7 +54,7 @@ int ConnectToServer(SOCKET socket, int family, const socks::Ipv4Endpoint& server
     const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK)
         return error;
-    return FinishConnect(socket, deadline);
+    return WaitForConnect(socket, deadline);
 }
 
 int HandshakeError(socks::HandshakeResult result)
@@ -127,6 +104,28 @@ int OpenInCall(const ProxyServer& server, SOCKET socket, const Destination& dest
 }
 
 }  // namespace
+
+int WaitForConnect(SOCKET socket, const socks::Deadline& deadline)
+{
+    for (;;) {
+        const int remainingMs = deadline.RemainingMs();
+        if (remainingMs <= 0)
+            return WSAETIMEDOUT;
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(socket, &writable);
+        FD_SET(socket, &failed);
+        timeval wait{remainingMs / 1000, (remainingMs % 1000) * 1000};
+        const int count = select(0, nullptr, &writable, &failed, &wait);
+        if (count == SOCKET_ERROR)
+            return WSAGetLastError();
+        // Winsock reports a failed connect in the exception set only.
+        if (count > 0)
+            return FD_ISSET(socket, &failed) ? PendingError(socket) : 0;
+    }
+}
 
 int OpenTunnel(const ProxyServer& server, SOCKET socket, const Destination& destination,
                int timeoutMs, bool blocking)

@@ -19,6 +19,11 @@ constexpr int kTunnelTimeoutMs = 10000;
 // failure the socket is left shut down and the Winsock error says why (the
 // server's own connect error, WSAECONNREFUSED for a refusal, WSAECONNRESET
 // for a broken reply, WSAETIMEDOUT when time ran out).
+// Waits for a non-blocking connect already under way: 0 when it is made, its
+// error when it failed (Winsock shows that in the exception set only), or
+// WSAETIMEDOUT at the deadline.
+int WaitForConnect(SOCKET socket, const socks::Deadline& deadline);
+
 // `blocking`: the socket is the program's blocking socket, whose thread
 // waits in this call; connect and handshake then wait in the calls, as the
 // least client's do, and a timer cancels them at the deadline. Otherwise the

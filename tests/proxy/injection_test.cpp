@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -66,29 +64,6 @@ DWORD RunWide(const std::wstring& program, const std::wstring& arguments)
     GetExitCodeProcess(process.Get(), &code);
     return code;
 }
-
-// Holds client.db under an exclusive lock, as a writer in the middle of a
-// transaction would.
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(const std::string& path)
-    {
-        sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
-        m_held = sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~ExclusiveLock()
-    {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(m_db);
-    }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-    bool Held() const { return m_held; }
-
-private:
-    sqlite3* m_db = nullptr;
-    bool m_held = false;
-};
 
 class InjectionCase : public ProxyCase {
 protected:

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sqlite3.h>
+
 #include "framework/handles.h"
 #include "store/config_db.h"
 #include "tests/e2e/process.h"
@@ -270,4 +272,19 @@ std::string ProxyCase::RelayLine(int offset, int version, const std::string& tar
 {
     return std::to_string(TestNetwork().relayPort + offset) + " socks" + std::to_string(version) +
            " " + target;
+}
+
+ExclusiveLock::ExclusiveLock(const std::string& path)
+{
+    sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+    m_held = sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void ExclusiveLock::Release()
+{
+    if (m_db != nullptr) {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
 }

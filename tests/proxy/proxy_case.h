@@ -75,5 +75,21 @@ protected:
     std::string m_folder;
 };
 
+// Holds client.db under an exclusive lock, as a writer in the middle of a
+// transaction would.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(const std::string& path);
+    ~ExclusiveLock() { Release(); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+    bool Held() const { return m_held; }
+    void Release();
+
+private:
+    struct sqlite3* m_db = nullptr;
+    bool m_held = false;
+};
+
 ClientResult ParseResult(const std::string& line);
 std::vector<std::string> ReadLines(const std::string& path);

@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -290,33 +288,6 @@ TEST_F(ProxyCase, FailuresFailTheConnectWithoutADirectConnection)
     }
     EXPECT_TRUE(DirectLog().empty());
 }
-
-// Holds client.db under an exclusive lock, as a writer in the middle of a
-// transaction would.
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(const std::string& path)
-    {
-        sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
-        m_held = sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~ExclusiveLock() { Release(); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-    bool Held() const { return m_held; }
-    void Release()
-    {
-        if (m_db != nullptr) {
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-            sqlite3_close(m_db);
-            m_db = nullptr;
-        }
-    }
-
-private:
-    sqlite3* m_db = nullptr;
-    bool m_held = false;
-};
 
 TEST_F(ProxyCase, ALockedDatabaseNeitherStopsTheProgramNorKestrelsNextWrite)
 {
