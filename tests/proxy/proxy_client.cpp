@@ -24,7 +24,7 @@
 // "call=CODE@MS" (what the connecting call returned, after how long), then each
 // wait's outcome: select=w|x, poll=out+err+hup, a batch of network events or
 // one window message (connect=ERROR+read+write+close), or sent=N,update=ERROR
-// for ConnectEx. parallel ends with "total MS".
+// for ConnectEx. parallel ends with "total MS", the time until the last connect was made.
 #include <winsock2.h>
 #include <windows.h>
 #include <mswsock.h>
@@ -538,6 +538,8 @@ std::vector<Outcome> RunParallel(const std::string& address, int port, int count
                 outcomes[waiting[k]].elapsedMs = MsSince(start);
             }
     }
+    // Until the last tunnel is open: the echoes after it go one by one.
+    totalMs = MsSince(start);
     for (std::size_t i = 0; i < sockets.size(); ++i) {
         if (pending[i])
             outcomes[i].error = -5;
@@ -548,7 +550,6 @@ std::vector<Outcome> RunParallel(const std::string& address, int port, int count
         }
         closesocket(sockets[i]);
     }
-    totalMs = MsSince(start);
     return outcomes;
 }
 
