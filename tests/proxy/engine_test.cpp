@@ -18,14 +18,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const int kRelayOpen = 0;
-const int kRelayRefuse = 2;
-const int kRelaySilent = 3;
-const int kRelaySlow = 4;
-const int kRelayDown = 5;
-const int kRelayForward = 6;
-const int kRelayDrop = 7;
-
 constexpr long long kReplyDelayMs = 100;  // relay.py's REPLY_DELAY
 constexpr long long kTimeoutMs = 10000;   // the tunnel's, documented
 

@@ -11,6 +11,16 @@
 
 #include "store/server_record.h"
 
+// The relay's ports, from relayPort (relay.py says what each does).
+constexpr int kRelayOpen = 0;
+constexpr int kRelayLogin = 1;
+constexpr int kRelayRefuse = 2;
+constexpr int kRelaySilent = 3;
+constexpr int kRelaySlow = 4;     // open, each reply 100 ms late
+constexpr int kRelayDown = 5;     // nothing listens: the proxy is down
+constexpr int kRelayForward = 6;  // joins each CONNECT to its destination, from loopback
+constexpr int kRelayDrop = 7;     // drops connections: the proxy never answers a SYN
+
 // Where the servers of run-isolated listen.
 struct Network {
     std::string address;   // bound to loopback only inside the namespace

@@ -22,13 +22,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const int kRelayOpen = 0;
-const int kRelayLogin = 1;
-const int kRelayRefuse = 2;
-const int kRelaySilent = 3;
-// Nothing listens here: the proxy is down.
-const int kRelayDown = 5;
-
 // The tunnel's own time-out; a failed connect may take it and a second more.
 constexpr long long kTimeoutMs = 10000;
 

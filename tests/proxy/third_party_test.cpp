@@ -25,9 +25,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const int kRelayRefuse = 2;
-// Joins each CONNECT to the requested destination, from loopback.
-const int kRelayForward = 6;
 const char kBody[] = "kestrel-http-ok";
 // Cold starts of node and ffmpeg under Wine take seconds.
 constexpr DWORD kProgramPatienceMs = 120000;
