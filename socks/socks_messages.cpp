@@ -209,6 +209,26 @@ std::array<std::uint8_t, 22> EncodeSocks5Connect(const Ipv6Endpoint& destination
 }
 
 /*
+ * The same request for a name the server resolves: ATYP X'03', DST.ADDR one
+ * length byte and the name's bytes, without a terminator.
+ */
+bool EncodeSocks5ConnectName(std::string_view host, std::uint16_t port,
+                             std::vector<std::uint8_t>& message)
+{
+    message.clear();
+    if (host.empty() || host.size() > kMaxSocks5NameSize) {
+        return false;
+    }
+    message.reserve(4 + 1 + host.size() + 2);
+    message.insert(message.end(), {kSocks5Version, kCommandConnect, 0x00, kAddressTypeDomain,
+                                   static_cast<std::uint8_t>(host.size())});
+    message.insert(message.end(), host.begin(), host.end());
+    message.push_back(PortHigh(port));
+    message.push_back(PortLow(port));
+    return true;
+}
+
+/*
  * CONNECT reply (RFC 1928, section 6):
  *   +----+-----+-------+------+----------+----------+
  *   |VER | REP |  RSV  | ATYP | BND.ADDR | BND.PORT |

@@ -55,6 +55,14 @@ bool Socks5UserPasswordAccepted(const ReplyHead& reply);
 
 std::array<std::uint8_t, 10> EncodeSocks5Connect(const Ipv4Endpoint& destination);
 std::array<std::uint8_t, 22> EncodeSocks5Connect(const Ipv6Endpoint& destination);
+
+// One length byte before the name.
+constexpr std::size_t kMaxSocks5NameSize = 255;
+
+// A CONNECT to a host name the server resolves. False, leaving `message`
+// empty, for an empty name or one too long to carry.
+bool EncodeSocks5ConnectName(std::string_view host, std::uint16_t port,
+                             std::vector<std::uint8_t>& message);
 bool Socks5Granted(const ReplyHead& reply);
 
 // The bound address that follows the head of a CONNECT reply varies in

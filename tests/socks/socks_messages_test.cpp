@@ -73,10 +73,27 @@ TEST(Socks5Message, Ipv6ConnectCarriesSixteenAddressBytesInWireOrder)
     const auto message = EncodeSocks5Connect(destination);
     const std::vector<std::uint8_t> head(message.begin(), message.begin() + 4);
     EXPECT_EQ((std::vector<std::uint8_t>{0x05, 0x01, 0x00, 0x04}), head);
-    EXPECT_TRUE(std::equal(destination.address.begin(), destination.address.end(),
-                           message.begin() + 4));
+    EXPECT_TRUE(
+        std::equal(destination.address.begin(), destination.address.end(), message.begin() + 4));
     EXPECT_EQ(0x1F, message[20]);
     EXPECT_EQ(0x90, message[21]);
+}
+
+TEST(Socks5Message, NameConnectCarriesTheNameAfterItsLengthAndRefusesWhatCannotFit)
+{
+    std::vector<std::uint8_t> message;
+    ASSERT_TRUE(EncodeSocks5ConnectName("intra.example", 443, message));
+    const std::vector<std::uint8_t> expected = {0x05, 0x01, 0x00, 0x03, 13,   'i', 'n',
+                                                't',  'r',  'a',  '.',  'e',  'x', 'a',
+                                                'm',  'p',  'l',  'e',  0x01, 0xBB};
+    EXPECT_EQ(expected, message);
+    ASSERT_TRUE(EncodeSocks5ConnectName(std::string(255, 'n'), 1, message));
+    EXPECT_EQ(4u + 1 + 255 + 2, message.size());
+    for (const std::string& bad : {std::string(), std::string(256, 'n')}) {
+        message = {0xEE};
+        EXPECT_FALSE(EncodeSocks5ConnectName(bad, 80, message)) << bad.size();
+        EXPECT_TRUE(message.empty());
+    }
 }
 
 TEST(ProxyTestRecord, TextThatFitsIsTerminatedAndTheRestZeroed)
