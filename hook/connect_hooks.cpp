@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "hook/lookup_hooks.h"
 #include "hook/proxy_settings.h"
 #include "hook/route.h"
 #include "hook/socket_registry.h"
@@ -220,7 +221,8 @@ BOOL WSAAPI HookWSAConnectByNameW(SOCKET socket, LPWSTR nodeName, LPWSTR service
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     ADDRINFOW* found = nullptr;
-    if (const int error = GetAddrInfoW(nodeName, serviceName, &hints, &found))
+    // The program's own lookup: a name the proxy resolves is sent as a name.
+    if (const int error = HookGetAddrInfoW(nodeName, serviceName, &hints, &found))
         return FailBool(error);
     std::vector<std::vector<char>> addresses;
     for (const ADDRINFOW* entry = found; entry != nullptr; entry = entry->ai_next) {

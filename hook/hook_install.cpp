@@ -9,10 +9,13 @@
 #include <vector>
 
 #include "hook/connect_hooks.h"
+#include "hook/datagram_hooks.h"
 #include "hook/import_patcher.h"
 #include "hook/loader_hooks.h"
+#include "hook/lookup_hooks.h"
 #include "hook/never_destroyed.h"
 #include "hook/process_hooks.h"
+#include "hook/reverse_hooks.h"
 #include "hook/socket_hooks.h"
 #include "hook/wait_hooks.h"
 
@@ -24,6 +27,7 @@ struct Replacement {
     const char* module;
     const char* name;
     void* hook;
+    bool standsAlone = false;  // needs no original: may stand in for a missing one
 };
 
 template <typename F>
@@ -40,7 +44,7 @@ const Replacement kReplacements[] = {
     {"ws2_32.dll", "WSAIoctl", Hook(&HookWSAIoctl)},
     {"ws2_32.dll", "WSAConnectByNameA", Hook(&HookWSAConnectByNameA)},
     {"ws2_32.dll", "WSAConnectByNameW", Hook(&HookWSAConnectByNameW)},
-    {"ws2_32.dll", "WSAConnectByList", Hook(&HookWSAConnectByList)},
+    {"ws2_32.dll", "WSAConnectByList", Hook(&HookWSAConnectByList), true},
     {"ws2_32.dll", "socket", Hook(&HookSocket)},
     {"ws2_32.dll", "WSASocketA", Hook(&HookWSASocketA)},
     {"ws2_32.dll", "WSASocketW", Hook(&HookWSASocketW)},
@@ -53,6 +57,20 @@ const Replacement kReplacements[] = {
     {"ws2_32.dll", "getsockopt", Hook(&HookGetsockopt)},
     {"ws2_32.dll", "select", Hook(&HookSelect)},
     {"ws2_32.dll", "WSAPoll", Hook(&HookWSAPoll)},
+    {"ws2_32.dll", "getaddrinfo", Hook(&HookGetaddrinfo)},
+    {"ws2_32.dll", "GetAddrInfoW", Hook(&HookGetAddrInfoW)},
+    {"ws2_32.dll", "GetAddrInfoExA", Hook(&HookGetAddrInfoExA), true},
+    {"ws2_32.dll", "GetAddrInfoExW", Hook(&HookGetAddrInfoExW)},
+    {"ws2_32.dll", "GetAddrInfoExCancel", Hook(&HookGetAddrInfoExCancel)},
+    {"ws2_32.dll", "FreeAddrInfoEx", Hook(&HookFreeAddrInfoEx)},
+    {"ws2_32.dll", "gethostbyname", Hook(&HookGethostbyname)},
+    {"ws2_32.dll", "WSAAsyncGetHostByName", Hook(&HookWSAAsyncGetHostByName)},
+    {"ws2_32.dll", "getnameinfo", Hook(&HookGetnameinfo)},
+    {"ws2_32.dll", "GetNameInfoW", Hook(&HookGetNameInfoW)},
+    {"ws2_32.dll", "gethostbyaddr", Hook(&HookGethostbyaddr)},
+    {"ws2_32.dll", "sendto", Hook(&HookSendto)},
+    {"ws2_32.dll", "WSASendTo", Hook(&HookWSASendTo)},
+    {"ws2_32.dll", "WSASendMsg", Hook(&HookWSASendMsg)},
     {"kernel32.dll", "GetProcAddress", Hook(&HookGetProcAddress)},
     {"kernel32.dll", "LoadLibraryA", Hook(&HookLoadLibraryA)},
     {"kernel32.dll", "LoadLibraryW", Hook(&HookLoadLibraryW)},
@@ -238,6 +256,16 @@ void* ReplacementOf(const void* original)
     for (std::size_t i = 0; i < count; ++i) {
         if (state.redirects[i].original == original)
             return state.redirects[i].replacement;
+    }
+    return nullptr;
+}
+
+void* ReplacementByName(const char* moduleName, const char* functionName)
+{
+    for (const Replacement& entry : kReplacements) {
+        if (entry.standsAlone && std::strcmp(entry.name, functionName) == 0 &&
+            SameModuleName(entry.module, moduleName))
+            return entry.hook;
     }
     return nullptr;
 }

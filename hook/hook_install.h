@@ -17,6 +17,10 @@ void PatchNewModules();
 // The replacement of an original function, or null: for GetProcAddress.
 void* ReplacementOf(const void* original);
 
+// For an export the system lacks (Wine has no GetAddrInfoExA) that the
+// library provides whole: its replacement, which the program gets instead.
+void* ReplacementByName(const char* moduleName, const char* functionName);
+
 // An original function a replacement stands for, or null before the module
 // that exports it is loaded.
 void* OriginalOf(const void* replacement);

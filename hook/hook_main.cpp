@@ -13,6 +13,7 @@
 #include "hook/coverage.h"
 #include "hook/hook_config.h"
 #include "hook/hook_install.h"
+#include "hook/local_names.h"
 #include "hook/program_match.h"
 #include "hook/proxy_settings.h"
 #include "injection/component_files.h"
@@ -60,6 +61,7 @@ bool Start(const injection::StartBlock& block)
                 reinterpret_cast<LPCWSTR>(&OwnModule), &pinned))
             return false;
         hook::SetProxyServer(coverage.server);
+        hook::LearnOwnNames();
         hook::InstallHooks(self);
     }
     if (ready)

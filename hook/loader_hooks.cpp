@@ -17,11 +17,35 @@ HMODULE AfterLoad(HMODULE module)
     return module;
 }
 
+// A function the system lacks but the library provides, asked for by name;
+// otherwise the system's failure, its error untouched.
+FARPROC MissingExport(HMODULE module, LPCSTR name)
+{
+    const DWORD error = GetLastError();
+    char path[MAX_PATH];
+    // An ordinal is a number below 64K in place of the name's address.
+    if (reinterpret_cast<ULONG_PTR>(name) >> 16 == 0 ||
+        GetModuleFileNameA(module, path, MAX_PATH) == 0) {
+        SetLastError(error);
+        return nullptr;
+    }
+    const char* base = path;
+    for (const char* at = path; *at != '\0'; ++at) {
+        if (*at == '\\' || *at == '/')
+            base = at + 1;
+    }
+    void* const replacement = ReplacementByName(base, name);
+    SetLastError(error);
+    return reinterpret_cast<FARPROC>(replacement);
+}
+
 }  // namespace
 
 FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name)
 {
     const FARPROC found = GetProcAddress(module, name);
+    if (found == nullptr)
+        return MissingExport(module, name);
     void* const replacement = ReplacementOf(reinterpret_cast<const void*>(found));
     return replacement != nullptr ? reinterpret_cast<FARPROC>(replacement) : found;
 }

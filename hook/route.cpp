@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "hook/name_table.h"
+
 namespace hook {
 
 namespace {
@@ -54,9 +56,27 @@ Route RouteIpv6(const ProxyServer& server, const sockaddr_in6& target, Destinati
     return Route::Proxy;
 }
 
+// The name behind a reserved address, sent in place of the address.
+Route RouteName(const ProxyServer& server, std::uint32_t reserved, std::uint16_t port,
+                Destination& destination)
+{
+    if (!server.usable || server.type != 5 || !NameForAddress(reserved, destination.name))
+        return Route::Refuse;
+    destination.v4.port = port;
+    return Route::Proxy;
+}
+
+std::uint16_t PortOf(const sockaddr* name)
+{
+    // Both forms keep the port at the same place.
+    return ntohs(reinterpret_cast<const sockaddr_in*>(name)->sin_port);
+}
+
 Route Choose(const ProxyServer& server, const sockaddr* name, int nameLength,
              Destination& destination)
 {
+    if (const std::uint32_t reserved = ReservedAddressOf(name, nameLength))
+        return RouteName(server, reserved, PortOf(name), destination);
     if (name->sa_family == AF_INET && nameLength >= static_cast<int>(sizeof(sockaddr_in))) {
         sockaddr_in target;
         std::memcpy(&target, name, sizeof target);
@@ -82,15 +102,27 @@ Route ChooseRoute(const ProxyServer& server, SOCKET socket, const sockaddr* name
                   Destination& destination, int knownType)
 {
     // Malformed arguments and other socket types get the system's own answer.
-    if (name == nullptr || nameLength < static_cast<int>(sizeof(sockaddr)) ||
-        !IsStreamSocket(socket, knownType))
+    if (name == nullptr || nameLength < static_cast<int>(sizeof(sockaddr)))
         return Route::Direct;
+    if (!IsStreamSocket(socket, knownType))
+        return RefusesDatagram(server, name, nameLength) ? Route::Refuse : Route::Direct;
     const Route route = Choose(server, name, nameLength, destination);
     if (route == Route::Proxy) {
         destination.length = std::min(nameLength, static_cast<int>(sizeof destination.address));
         std::memcpy(&destination.address, name, static_cast<std::size_t>(destination.length));
     }
     return route;
+}
+
+bool RefusesDatagram(const ProxyServer& server, const sockaddr* to, int toLength)
+{
+    constexpr std::uint16_t kNameServerPort = 53;
+    if (to == nullptr || toLength < static_cast<int>(sizeof(sockaddr)) ||
+        (to->sa_family != AF_INET && to->sa_family != AF_INET6))
+        return false;
+    if (ReservedAddressOf(to, toLength) != 0)
+        return true;
+    return server.usable && server.type == 5 && PortOf(to) == kNameServerPort;
 }
 
 }  // namespace hook

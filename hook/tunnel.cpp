@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 
 #include <cstring>
+#include <vector>
 
 #include "hook/shutdown_timer.h"
 #include "socks/socks_handshake.h"
@@ -77,6 +78,13 @@ socks::HandshakeResult Handshake(const ProxyServer& server, SOCKET socket,
 {
     if (server.type == 4)
         return socks::Socks4Handshake(socket, destination.v4, deadline);
+    if (!destination.name.empty()) {
+        std::vector<std::uint8_t> request;
+        if (!socks::EncodeSocks5ConnectName(destination.name, destination.v4.port, request))
+            return socks::HandshakeResult::Refused;
+        return socks::Socks5HandshakeWith(socket, request.data(), request.size(), server.user,
+                                          server.password, deadline);
+    }
     if (destination.ipv6) {
         const auto request = socks::EncodeSocks5Connect(destination.v6);
         return socks::Socks5HandshakeWith(socket, request.data(), request.size(), server.user,
@@ -130,7 +138,7 @@ int WaitForConnect(SOCKET socket, const socks::Deadline& deadline)
 int OpenTunnel(const ProxyServer& server, SOCKET socket, const Destination& destination,
                int timeoutMs, bool blocking)
 {
-    if (destination.ipv6 && server.type != 5)
+    if ((destination.ipv6 || !destination.name.empty()) && server.type != 5)
         return WSAENETUNREACH;
     int error = 0;
     if (blocking) {

@@ -1,6 +1,6 @@
 // tests/proxy/hook_units_test.cpp
 // The library's decisions without a program around them: what it reads from
-// client.db and where a connect goes.
+// client.db, where a connect goes, and which names the proxy resolves.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -12,6 +12,8 @@
 #include <string>
 
 #include "hook/hook_config.h"
+#include "hook/local_names.h"
+#include "hook/name_table.h"
 #include "hook/route.h"
 #include "store/config_db.h"
 
@@ -154,7 +156,118 @@ TEST_F(RouteTest, LoopbackTheProxyItselfAndUdpGoDirect)
     EXPECT_EQ(hook::Route::Direct, RouteV4(m_tcp, "127.0.0.1", 80, m_server));
     EXPECT_EQ(hook::Route::Direct, RouteV4(m_tcp, "127.45.6.7", 80, m_server));
     EXPECT_EQ(hook::Route::Direct, RouteV4(m_tcp, "192.0.2.1", 443, m_server));
-    EXPECT_EQ(hook::Route::Direct, RouteV4(m_udp, "198.51.100.7", 53, m_server));
+    EXPECT_EQ(hook::Route::Direct, RouteV4(m_udp, "198.51.100.7", 443, m_server));
+}
+
+// A reserved address goes out only as its name, through a server that takes
+// names; a datagram to one, or a program's own query to a name server while
+// the proxy resolves names, goes nowhere.
+TEST_F(RouteTest, ReservedAddressesTravelAsTheirNamesOrNotAtAll)
+{
+    const std::uint32_t held = hook::AddressForName("intranet.example");
+    const std::string text = hook::ReservedText(held, hook::AddressForm::Ipv4);
+    EXPECT_EQ(hook::Route::Proxy, RouteV4(m_tcp, text.c_str(), 8443, m_server));
+    EXPECT_EQ("intranet.example", m_destination.name);
+    EXPECT_EQ(8443, m_destination.v4.port);
+    for (hook::AddressForm form : {hook::AddressForm::Mapped, hook::AddressForm::Ipv6}) {
+        EXPECT_EQ(hook::Route::Proxy,
+                  RouteV6(hook::ReservedText(held, form).c_str(), m_server));
+        EXPECT_EQ("intranet.example", m_destination.name);
+    }
+    const hook::ProxyServer socks4 = hook::CheckServer("192.0.2.1", 1080, 4, "", "");
+    EXPECT_EQ(hook::Route::Refuse, RouteV4(m_tcp, text.c_str(), 80, socks4));
+    EXPECT_EQ(hook::Route::Refuse, RouteV4(m_tcp, "198.19.255.254", 80, m_server)) << "not held";
+    EXPECT_EQ(hook::Route::Refuse, RouteV4(m_udp, text.c_str(), 443, m_server));
+    EXPECT_EQ(hook::Route::Refuse, RouteV4(m_udp, "198.51.100.7", 53, m_server));
+    EXPECT_EQ(hook::Route::Direct, RouteV4(m_udp, "198.51.100.7", 53, socks4));
+}
+
+TEST(ReservedAddress, EveryFormLeadsBackToTheSameAddress)
+{
+    struct Case {
+        const char* text;
+        std::uint32_t reserved;
+    };
+    const Case cases[] = {
+        {"198.18.0.1", 0xC6120001},
+        {"198.19.255.254", 0xC613FFFE},
+        {"::ffff:198.18.1.2", 0xC6120102},
+        {"2001:2::c612:102", 0xC6120102},
+        {"198.20.0.1", 0},
+        {"198.17.255.255", 0},
+        {"::ffff:203.0.113.1", 0},
+        {"2001:2:0:1::c612:102", 0},
+        {"2001:db8::c612:102", 0},
+    };
+    for (const Case& c : cases) {
+        sockaddr_storage address{};
+        int length = 0;
+        if (inet_pton(AF_INET, c.text, &reinterpret_cast<sockaddr_in&>(address).sin_addr) == 1) {
+            address.ss_family = AF_INET;
+            length = sizeof(sockaddr_in);
+        } else {
+            ASSERT_EQ(1, inet_pton(AF_INET6, c.text,
+                                   &reinterpret_cast<sockaddr_in6&>(address).sin6_addr));
+            address.ss_family = AF_INET6;
+            length = sizeof(sockaddr_in6);
+        }
+        EXPECT_EQ(c.reserved,
+                  hook::ReservedAddressOf(reinterpret_cast<sockaddr*>(&address), length))
+            << c.text;
+    }
+    EXPECT_EQ("198.18.1.2", hook::ReservedText(0xC6120102, hook::AddressForm::Ipv4));
+    EXPECT_EQ("::ffff:198.18.1.2", hook::ReservedText(0xC6120102, hook::AddressForm::Mapped));
+    EXPECT_EQ("2001:2::c612:102", hook::ReservedText(0xC6120102, hook::AddressForm::Ipv6));
+}
+
+// The same name keeps its address while held; the least recently used one
+// leaves a full table, and its address is not handed straight to another.
+TEST(NameTable, HoldsNamesLeastRecentlyUsedOut)
+{
+    hook::NameTable table(2);
+    const std::uint32_t a = table.AddressFor("a.example");
+    const std::uint32_t b = table.AddressFor("B.Example");
+    EXPECT_TRUE(hook::IsReservedIpv4(a));
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a, table.AddressFor("A.EXAMPLE"));  // also makes b the oldest
+    const std::uint32_t c = table.AddressFor("c.example");
+    std::string name;
+    EXPECT_FALSE(table.NameOf(b, name));
+    ASSERT_TRUE(table.NameOf(a, name));
+    EXPECT_EQ("a.example", name);
+    EXPECT_NE(b, c);
+    EXPECT_EQ(2u, table.Size());
+    EXPECT_EQ(0u, table.AddressFor(std::string(256, 'x')));
+    EXPECT_EQ(0u, table.AddressFor(""));
+}
+
+TEST(LocalNames, OnlyNamesOfThisMachineOrItsNetworkStayLocal)
+{
+    const std::vector<std::string> own = {"KESTREL-PC", "kestrel-pc.corp.example"};
+    struct Case {
+        const char* host;
+        bool numeric;
+        bool local;
+    };
+    const Case cases[] = {
+        {"localhost", false, true},       {"LOCALHOST.", false, true},
+        {"app.localhost", false, true},   {"printer.local", false, true},
+        {"intranet", false, true},        {"kestrel-pc", false, true},
+        {"Kestrel-PC.corp.example", false, true},
+        {"www.example.com", false, false}, {"example.com.", false, false},
+        {"local.example.com", false, false}, {"1e100.net", false, false},
+        {"face.bad", false, false},       {"10.1.2.3", true, false},
+        {"10.1", true, false},            {"0x7f.1", true, false},
+        {"2130706433", true, false},      {"::1", true, false},
+        {"fe80::1%4", true, false},       {"1.2.3.4.5", false, false},
+        {"0x", false, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.numeric, hook::IsNumericHost(c.host)) << c.host;
+        if (!c.numeric) {
+            EXPECT_EQ(c.local, hook::IsLocalName(c.host, own)) << c.host;
+        }
+    }
 }
 
 TEST_F(RouteTest, WhatCannotBeProxiedFailsClosed)

@@ -1,0 +1,87 @@
+// hook/name_resolution.cpp
+#include "hook/name_resolution.h"
+
+#include <windows.h>
+#include <ws2tcpip.h>
+
+#include "hook/local_names.h"
+#include "hook/proxy_settings.h"
+
+namespace hook {
+
+namespace {
+
+// Looked up, not imported: the library must load where the system has none.
+int ToAscii(const wchar_t* name, wchar_t* converted, int size)
+{
+    using Function = int(WINAPI*)(DWORD, LPCWSTR, int, LPWSTR, int);
+    static const auto function = reinterpret_cast<Function>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "IdnToAscii")));
+    return function != nullptr ? function(0, name, -1, converted, size) : 0;
+}
+
+}  // namespace
+
+std::string AsciiName(const wchar_t* name)
+{
+    std::wstring text(name);
+    bool ascii = true;
+    for (wchar_t c : text)
+        ascii = ascii && c < 0x80;
+    if (!ascii) {
+        wchar_t converted[256];
+        const int length = ToAscii(text.c_str(), converted, 256);
+        if (length <= 0)
+            return std::string();
+        text.assign(converted);
+    }
+    return std::string(text.begin(), text.end());
+}
+
+std::string AsciiName(const char* name)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    if (length <= 0)
+        return std::string();
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, name, -1, &wide[0], length);
+    return AsciiName(wide.c_str());
+}
+
+bool ProxyResolves(const std::string& name)
+{
+    const ProxyServer& server = GetProxyServer();
+    return server.usable && server.type == 5 && !name.empty() && !IsNumericHost(name) &&
+           !IsLocalName(name, OwnNames());
+}
+
+bool FormFor(int family, int flags, AddressForm& form)
+{
+    if (family == AF_UNSPEC || family == AF_INET) {
+        form = AddressForm::Ipv4;
+        return true;
+    }
+    if (family == AF_INET6) {
+        form = (flags & AI_V4MAPPED) != 0 ? AddressForm::Mapped : AddressForm::Ipv6;
+        return true;
+    }
+    return false;
+}
+
+int NumericFlags(int flags)
+{
+    return flags & ~(AI_V4MAPPED | AI_ALL | AI_ADDRCONFIG);
+}
+
+std::string StandIn(const std::string& name, AddressForm form)
+{
+    const std::uint32_t address = AddressForName(name);
+    return address != 0 ? ReservedText(address, form) : std::string();
+}
+
+std::wstring Widen(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+}  // namespace hook
