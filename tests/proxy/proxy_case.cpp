@@ -145,6 +145,7 @@ void ProxyCase::SetUp()
     }
     DeleteFileA((WindowsPath("KESTREL_PROXY_WORK") + "\\relay.log").c_str());
     DeleteFileA((WindowsPath("KESTREL_PROXY_WORK") + "\\direct.log").c_str());
+    DeleteFileA((WindowsPath("KESTREL_PROXY_WORK") + "\\dns.log").c_str());
 }
 
 void ProxyCase::Configure(const ServerRecord& server, const char* enable, const char* applyArea)
@@ -266,6 +267,11 @@ std::vector<std::string> ProxyCase::RelayLog() const
 std::vector<std::string> ProxyCase::DirectLog() const
 {
     return ReadLines(WindowsPath("KESTREL_PROXY_WORK") + "\\direct.log");
+}
+
+std::vector<std::string> ProxyCase::DnsLog() const
+{
+    return ReadLines(WindowsPath("KESTREL_PROXY_WORK") + "\\dns.log");
 }
 
 std::string ProxyCase::RelayLine(int offset, int version, const std::string& target) const

@@ -80,6 +80,7 @@ protected:
 
     std::vector<std::string> RelayLog() const;
     std::vector<std::string> DirectLog() const;
+    std::vector<std::string> DnsLog() const;  // "udp|tcp NAME", each query the relay's DNS saw
     std::string RelayLine(int offset, int version, const std::string& target) const;
 
     std::string m_folder;

@@ -18,6 +18,18 @@
 // (made by a global constructor), ipv6, dualstack (an IPv6 socket that takes
 // IPv4-mapped addresses), connectbyname, connectbynamew or connectbylist.
 // An ADDRESS with a colon is IPv6.
+// Or STYLE looks a host name up in ADDRESS, connects to what it got and adds
+// "resolved=ADDRESS" to the trace: getaddrinfo, getaddrinfow, getaddrinfoexw
+// (at once), getaddrinfoexwevent (overlapped, on an event: ",call=CODE"),
+// getaddrinfoexwroutine (overlapped, a completion routine), getaddrinfoexa
+// (found with GetProcAddress; ",getaddrinfoexa=missing" without it),
+// gethostbyname, asyncgethostbyname (WSAAsyncGetHostByName), v4mapped (an
+// IPv6 socket, AF_INET6 with AI_V4MAPPED) or getaddrinfo6 (AF_INET6 alone). reverse looks the name
+// up and then the address back: ",getnameinfo=NAME,getnameinfow=NAME,gethostbyaddr=NAME"
+// ("!ERROR" for a failure). udpreserved looks the name up and sends a
+// datagram to the address at PORT; udp53 sends a DNS query for
+// leak.relay.test to ADDRESS:PORT; both trace "sendto=E,wsasendto=E,connect=E"
+// and fail with sendto's error.
 // A result line reads "ok PEER ELAPSED_MS [TRACE]" or "error CODE ELAPSED_MS
 // [TRACE]"; ELAPSED_MS runs until the connection is made or has failed. The
 // asynchronous styles add TRACE, what the program saw in order, comma-separated:
@@ -440,8 +452,313 @@ int ConnectByList(SOCKET s, const Target& to)
     return 0;
 }
 
+// Name lookups: the styles below take a host NAME for ADDRESS, look it up one
+// way, connect a blocking socket of the family got and echo; the trace starts
+// with "resolved=ADDRESS".
+
+extern "C" int WSAAPI GetAddrInfoExOverlappedResult(LPOVERLAPPED overlapped);
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string AddressText(const sockaddr* address, int length)
+{
+    sockaddr_storage copy{};
+    std::memcpy(&copy, address, static_cast<std::size_t>(length));
+    reinterpret_cast<sockaddr_in&>(copy).sin_port = 0;  // the address alone
+    char text[64] = "?";
+    DWORD size = sizeof text;
+    WSAAddressToStringA(reinterpret_cast<sockaddr*>(&copy), static_cast<DWORD>(length), nullptr,
+                        text, &size);
+    return text;
+}
+
+bool SetTarget(Target& to, const sockaddr* address, std::size_t length, int port)
+{
+    if (address == nullptr || length > sizeof to.address)
+        return false;
+    std::memcpy(&to.address, address, length);
+    to.length = static_cast<int>(length);
+    to.family = address->sa_family;
+    reinterpret_cast<sockaddr_in&>(to.address).sin_port = htons(static_cast<u_short>(port));
+    return true;
+}
+
+template <typename Info, typename Release>
+int TakeFirst(int error, Info* info, Release release, Target& to, int port)
+{
+    if (error == 0 && (info == nullptr || !SetTarget(to, info->ai_addr, info->ai_addrlen, port)))
+        error = -20;
+    if (info != nullptr)
+        release(info);
+    return error;
+}
+
+int ResolveAnsi(const std::string& name, int port, Target& to, int family, int flags)
+{
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_flags = flags;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* info = nullptr;
+    const int error = getaddrinfo(name.c_str(), nullptr, &hints, &info);
+    return TakeFirst(error, info, freeaddrinfo, to, port);
+}
+
+int ResolveWide(const std::string& name, int port, Target& to)
+{
+    ADDRINFOW hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOW* info = nullptr;
+    const int error = GetAddrInfoW(Wide(name).c_str(), nullptr, &hints, &info);
+    return TakeFirst(error, info, FreeAddrInfoW, to, port);
+}
+
+// GetAddrInfoExW at once, or overlapped and completed on an event or by a
+// routine, whose word is the lookup's error.
+struct Lookup {
+    OVERLAPPED overlapped{};
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD error = 0;
+};
+
+void CALLBACK LookupDone(DWORD error, DWORD, LPOVERLAPPED overlapped)
+{
+    Lookup* lookup = CONTAINING_RECORD(overlapped, Lookup, overlapped);
+    lookup->error = error;
+    SetEvent(lookup->done);
+}
+
+int ResolveEx(const std::string& name, int port, Target& to, const std::string& how,
+              std::string& trace)
+{
+    ADDRINFOEXW hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOEXW* info = nullptr;
+    Lookup lookup;
+    if (how == "event")
+        lookup.overlapped.hEvent = lookup.done;
+    HANDLE handle = nullptr;
+    const bool overlapped = !how.empty();
+    int error = GetAddrInfoExW(
+        Wide(name).c_str(), nullptr, NS_DNS, nullptr, &hints, &info, nullptr,
+        overlapped ? &lookup.overlapped : nullptr,
+        how == "routine" ? reinterpret_cast<LPLOOKUPSERVICE_COMPLETION_ROUTINE>(LookupDone)
+                         : nullptr,
+        overlapped ? &handle : nullptr);
+    if (overlapped) {
+        trace += ",call=" + std::to_string(error);
+        if (error == WSA_IO_PENDING)
+            error = WaitForSingleObject(lookup.done, 30000) != WAIT_OBJECT_0 ? -21
+                    : how == "event" ? GetAddrInfoExOverlappedResult(&lookup.overlapped)
+                                     : static_cast<int>(lookup.error);
+    }
+    CloseHandle(lookup.done);
+    return TakeFirst(error, info, FreeAddrInfoExW, to, port);
+}
+
+// GetAddrInfoExA as a program finds it where it may be missing.
+int ResolveExA(const std::string& name, int port, Target& to, std::string& trace)
+{
+    using GetFunction =
+        int(WSAAPI*)(PCSTR, PCSTR, DWORD, LPGUID, const ADDRINFOEXA*, PADDRINFOEXA*, timeval*,
+                     LPOVERLAPPED, LPLOOKUPSERVICE_COMPLETION_ROUTINE, LPHANDLE);
+    using FreeFunction = void(WSAAPI*)(PADDRINFOEXA);
+    HMODULE ws2 = GetModuleHandleA("ws2_32.dll");
+    const auto get = reinterpret_cast<GetFunction>(
+        reinterpret_cast<void*>(GetProcAddress(ws2, "GetAddrInfoExA")));
+    const auto release = reinterpret_cast<FreeFunction>(
+        reinterpret_cast<void*>(GetProcAddress(ws2, "FreeAddrInfoEx")));
+    if (get == nullptr || release == nullptr) {
+        trace += ",getaddrinfoexa=missing";
+        return -22;
+    }
+    ADDRINFOEXA hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOEXA* info = nullptr;
+    const int error = get(name.c_str(), nullptr, NS_DNS, nullptr, &hints, &info, nullptr, nullptr,
+                          nullptr, nullptr);
+    return TakeFirst(error, info, release, to, port);
+}
+
+int FromHostent(const hostent* host, int port, Target& to)
+{
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list[0] == nullptr)
+        return -20;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
+    SetTarget(to, reinterpret_cast<const sockaddr*>(&address), sizeof address, port);
+    return 0;
+}
+
+// WSAAsyncGetHostByName, answered to a message-only window.
+int ResolveAsyncHost(const std::string& name, int port, Target& to)
+{
+    const UINT message = WM_APP + 2;
+    HWND window =
+        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    std::vector<char> buffer(MAXGETHOSTSTRUCT);
+    HANDLE task = WSAAsyncGetHostByName(window, message, name.c_str(), buffer.data(),
+                                        static_cast<int>(buffer.size()));
+    int error = task == nullptr ? LastError(-1) : -21;
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    for (MSG msg; task != nullptr && GetTickCount64() < deadline;) {
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1000, QS_ALLINPUT);
+            continue;
+        }
+        if (msg.message == message && reinterpret_cast<HANDLE>(msg.wParam) == task) {
+            error = WSAGETASYNCERROR(msg.lParam);
+            if (error == 0)
+                error = FromHostent(reinterpret_cast<const hostent*>(buffer.data()), port, to);
+            break;
+        }
+        DispatchMessageA(&msg);
+    }
+    DestroyWindow(window);
+    return error;
+}
+
+int Resolve(const std::string& style, const std::string& name, int port, Target& to,
+            std::string& trace)
+{
+    if (style == "getaddrinfo" || style == "reverse" || style == "udpreserved")
+        return ResolveAnsi(name, port, to, AF_UNSPEC, 0);
+    if (style == "v4mapped" || style == "getaddrinfo6")
+        return ResolveAnsi(name, port, to, AF_INET6, style == "v4mapped" ? AI_V4MAPPED : 0);
+    if (style == "getaddrinfow")
+        return ResolveWide(name, port, to);
+    if (style.rfind("getaddrinfoexw", 0) == 0)
+        return ResolveEx(name, port, to, style.substr(14), trace);
+    if (style == "getaddrinfoexa")
+        return ResolveExA(name, port, to, trace);
+    if (style == "gethostbyname") {
+        const hostent* host = gethostbyname(name.c_str());
+        return host == nullptr ? LastError(-1) : FromHostent(host, port, to);
+    }
+    if (style == "asyncgethostbyname")
+        return ResolveAsyncHost(name, port, to);
+    return -100;
+}
+
+// What each reverse lookup answers for the address: a name or "!ERROR".
+std::string ReverseLookups(const Target& to)
+{
+    char host[NI_MAXHOST] = {};
+    std::string text = "getnameinfo=";
+    const int ansi = getnameinfo(to.Name(), to.length, host, sizeof host, nullptr, 0, NI_NAMEREQD);
+    text += ansi == 0 ? host : "!" + std::to_string(ansi);
+    wchar_t wide[NI_MAXHOST] = {};
+    const int wideError =
+        GetNameInfoW(to.Name(), to.length, wide, NI_MAXHOST, nullptr, 0, NI_NAMEREQD);
+    char narrow[NI_MAXHOST] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
+    text += ",getnameinfow=" + (wideError == 0 ? narrow : "!" + std::to_string(wideError));
+    const auto& in = reinterpret_cast<const sockaddr_in&>(to.address);
+    const hostent* byAddress =
+        gethostbyaddr(reinterpret_cast<const char*>(&in.sin_addr), sizeof in.sin_addr, AF_INET);
+    text += ",gethostbyaddr=" + (byAddress != nullptr ? std::string(byAddress->h_name)
+                                                      : "!" + std::to_string(LastError(-1)));
+    return text;
+}
+
+// A DNS query for leak.relay.test, type A.
+std::string DnsQuery()
+{
+    std::string query("\x4b\x45\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12);
+    query += std::string("\x04leak\x05relay\x04test\x00\x00\x01\x00\x01", 21);
+    return query;
+}
+
+// A datagram to `to`, by sendto, WSASendTo and connect: each one's error.
+std::string SendDatagrams(const Target& to, const std::string& data, int& sendError)
+{
+    SOCKET s = socket(to.family, SOCK_DGRAM, IPPROTO_UDP);
+    DWORD wait = 2000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
+    // After a datagram that went out, waits for the answer: the server has
+    // then logged it.
+    auto sent = [&](bool ok) {
+        char answer[512];
+        if (ok)
+            recv(s, answer, sizeof answer, 0);
+        return ok ? 0 : LastError(-1);
+    };
+    sendError = sent(sendto(s, data.data(), static_cast<int>(data.size()), 0, to.Name(),
+                            to.length) == static_cast<int>(data.size()));
+    WSABUF buffer{static_cast<ULONG>(data.size()), const_cast<char*>(data.data())};
+    DWORD bytes = 0;
+    const int wsaError =
+        sent(WSASendTo(s, &buffer, 1, &bytes, 0, to.Name(), to.length, nullptr, nullptr) == 0);
+    closesocket(s);
+    s = socket(to.family, SOCK_DGRAM, IPPROTO_UDP);
+    const int connectError = ConnectBlocking(s, to);
+    closesocket(s);
+    return "sendto=" + std::to_string(sendError) + ",wsasendto=" + std::to_string(wsaError) +
+           ",connect=" + std::to_string(connectError);
+}
+
+bool IsNameStyle(const std::string& style)
+{
+    for (const char* name :
+         {"getaddrinfo", "getaddrinfow", "getaddrinfoexw", "getaddrinfoexwevent",
+          "getaddrinfoexwroutine", "getaddrinfoexa", "gethostbyname", "asyncgethostbyname",
+          "v4mapped", "getaddrinfo6", "reverse", "udp53", "udpreserved"})
+        if (style == name)
+            return true;
+    return false;
+}
+
+Outcome RunNamed(const std::string& style, const std::string& name, int port)
+{
+    Outcome outcome;
+    const auto start = Clock::now();
+    // Without a connection, the peer is the address that was looked up or sent to.
+    if (style == "udp53") {
+        const Target to = MakeTarget(name, port);
+        outcome.peer = AddressText(to.Name(), to.length);
+        outcome.trace = SendDatagrams(to, DnsQuery(), outcome.error);
+        return outcome;
+    }
+    Target to;
+    std::string calls;
+    outcome.error = Resolve(style, name, port, to, calls);
+    outcome.trace = "resolved=" +
+                    (outcome.error == 0 ? AddressText(to.Name(), to.length)
+                                        : "!" + std::to_string(outcome.error)) +
+                    calls;
+    if (outcome.error != 0)
+        return outcome;
+    outcome.peer = AddressText(to.Name(), to.length);
+    if (style == "reverse") {
+        outcome.trace += "," + ReverseLookups(to);
+        return outcome;
+    }
+    if (style == "udpreserved") {
+        outcome.trace += "," + SendDatagrams(to, "kestrel datagram", outcome.error);
+        return outcome;
+    }
+    SOCKET s = socket(to.family, SOCK_STREAM, IPPROTO_TCP);
+    DWORD off = 0;
+    if (to.family == AF_INET6)
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+    outcome.error = ConnectBlocking(s, to);
+    outcome.elapsedMs = MsSince(start);
+    if (outcome.error == 0) {
+        outcome.peer = PeerOf(s);
+        outcome.error = Echo(s);
+    }
+    closesocket(s);
+    return outcome;
+}
+
 Outcome Run(const std::string& style, const std::string& address, int port)
 {
+    if (IsNameStyle(style))
+        return RunNamed(style, address, port);
     const Target to = MakeTarget(address, port);
     SOCKET s = socket(to.family, SOCK_STREAM, IPPROTO_TCP);
     Outcome outcome;

@@ -15,15 +15,21 @@
 #   silent   reads the greeting and never answers
 #   slow     as open, but waits REPLY_DELAY before each reply it sends
 #   forward  connects to the requested destination itself, from loopback
-#            (127.0.0.1 or ::1), and joins the two; refuses when it cannot
+#            (127.0.0.1 or ::1), and joins the two; refuses when it cannot.
+#            A name ending ".relay.test" is known to the relay alone and
+#            stands for the first direct address; other names are resolved
+#            by the system (the namespace's hosts file)
 #   drop     never accepts, and its queue is kept full, so that Linux drops
 #            every further connection attempt: a proxy that loses packets
 #   http     not SOCKS: answers any GET on the direct addresses with 200 and
 #            "kestrel-http-ok", logging "PEER PATH" to DIR/http.log
 # A second echo server listens on the direct addresses at ECHO_PORT and logs
 # each connection it accepts to DIR/direct.log: the place a direct connect that
-# should have been proxied, or blocked, would reach. DIR/ready appears when
-# everything listens.
+# should have been proxied, or blocked, would reach. A DNS server on the first
+# direct address, port 53, UDP and TCP, logs each query to DIR/dns.log as
+# "udp|tcp QNAME" and refuses it at once: the namespace's only name server, so
+# a lookup outside the hosts file fails fast, and one made where it should not
+# have been is on record. DIR/ready appears when everything listens.
 import http.server
 import os
 import socket
@@ -90,8 +96,13 @@ def read_target(s, kind):
     return host, port, ("[%s]:%d" if kind == 4 else "%s:%d") % (host, port)
 
 
-def forward_to(host, port):
+RELAY_NAMES = ".relay.test"
+
+
+def forward_to(host, port, direct):
     """A connection to the destination made from loopback, or None."""
+    if host.lower().rstrip(".").endswith(RELAY_NAMES):
+        host = direct
     try:
         source = ("::1" if ":" in host else "127.0.0.1", 0)
         onward = socket.create_connection((host, port), 5, source)
@@ -101,7 +112,7 @@ def forward_to(host, port):
         return None
 
 
-def make_relay(directory, port, mode, echo_port):
+def make_relay(directory, port, mode, echo_port, direct):
     def reply(s, data):
         if mode == "slow":
             time.sleep(REPLY_DELAY)
@@ -165,7 +176,7 @@ def make_relay(directory, port, mode, echo_port):
             if mode == "refuse":
                 return None
             if mode == "forward":
-                return forward_to(host, port_)
+                return forward_to(host, port_, direct)
             return socket.create_connection(("127.0.0.1", echo_port))
 
     return server_class("127.0.0.1", socketserver.ThreadingTCPServer)(("127.0.0.1", port), Relay)
@@ -202,6 +213,51 @@ def make_echo(directory, address, port, logged):
     return server_class(address, socketserver.ThreadingTCPServer)((address, port), Echo)
 
 
+def query_name(message):
+    """The first question's name of a DNS message, or "?"."""
+    labels, at = [], 12
+    try:
+        while message[at]:
+            if message[at] & 0xC0:
+                return "?"
+            labels.append(message[at + 1:at + 1 + message[at]].decode("latin-1"))
+            at += 1 + message[at]
+    except IndexError:
+        return "?"
+    return ".".join(labels) or "."
+
+
+def refused(message):
+    """REFUSED for the query, its question kept."""
+    if len(message) < 12:
+        return b""
+    flags = bytes([0x80 | (message[2] & 0x79), 0x80 | 5])  # QR, opcode and RD kept; RA
+    return message[:2] + flags + message[4:6] + b"\x00" * 6 + message[12:]
+
+
+def make_dns(directory, address):
+    class Udp(socketserver.BaseRequestHandler):
+        def handle(self):
+            message, s = self.request
+            log(directory, "dns.log", "udp " + query_name(message))
+            s.sendto(refused(message), self.client_address)
+
+    class Tcp(socketserver.BaseRequestHandler):
+        def handle(self):
+            s = self.request
+            try:
+                while True:
+                    message = read_exact(s, int.from_bytes(read_exact(s, 2), "big"))
+                    log(directory, "dns.log", "tcp " + query_name(message))
+                    answer = refused(message)
+                    s.sendall(len(answer).to_bytes(2, "big") + answer)
+            except (OSError, ConnectionError):
+                pass
+
+    return [server_class(address, socketserver.ThreadingUDPServer)((address, 53), Udp),
+            server_class(address, socketserver.ThreadingTCPServer)((address, 53), Tcp)]
+
+
 def make_http(directory, address, port):
     class Server(server_class(address, http.server.ThreadingHTTPServer)):
         # HTTPServer's own asks the resolver for this host's name, and no
@@ -229,6 +285,7 @@ def main():
     direct = sys.argv[3].split(",")
     servers = [make_echo(directory, "127.0.0.1", echo_port, False)]
     servers += [make_echo(directory, address, echo_port, True) for address in direct]
+    servers += make_dns(directory, direct[0])
     kept = []
     for relay in sys.argv[4:]:
         port, mode = relay.split(":")
@@ -237,7 +294,7 @@ def main():
         elif mode == "http":
             servers += [make_http(directory, address, int(port)) for address in direct]
         else:
-            servers.append(make_relay(directory, int(port), mode, echo_port))
+            servers.append(make_relay(directory, int(port), mode, echo_port, direct[0]))
     for server in servers:
         threading.Thread(target=server.serve_forever, daemon=True).start()
     open(os.path.join(directory, "ready"), "w").close()
