@@ -3,6 +3,10 @@
 // tests' private network namespace (tests/proxy/run-isolated), side by side:
 // - a covered program's connect through the relay against the least client
 //   that does the same SOCKS 5 handshake itself on a plain socket;
+// - a covered program's lookup of a name, answered in process, against its
+//   lookup of a numeric address;
+// - a covered program's connect to a name (lookup, connect, SOCKS 5 by name)
+//   against its connect to an IPv4 address, through the same relay;
 // - starting a small program through the launcher against starting it
 //   directly;
 // - many non-blocking connects from one thread through a relay that delays
@@ -12,11 +16,13 @@
 // Both sides of each pair run alternately in batches, so that a busy machine
 // slows them alike.
 //   kestrel_proxy_bench [ROUNDS]            drives the measurements
-//   kestrel_proxy_bench hooked|least N FILE  the timed connects, medians to FILE
+//   kestrel_proxy_bench hooked|named|least N FILE  the timed connects, times to FILE
+//   kestrel_proxy_bench lookup N FILE        name and numeric lookups in turn, N times each to FILE
 //   kestrel_proxy_bench parallel N FILE      N connects at once, total time to FILE
 //   kestrel_proxy_bench pull hooked|least PORT BYTES FILE  one transfer, time to FILE
 //   kestrel_proxy_bench idle                 starts and ends
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -71,6 +77,33 @@ sockaddr_in Address(const std::string& ip, int port)
     return to;
 }
 
+void WriteTimes(const std::string& file, const std::vector<double>& times)
+{
+    if (std::FILE* out = std::fopen(file.c_str(), "w")) {
+        for (double t : times)
+            std::fprintf(out, "%.3f\n", t);
+        std::fclose(out);
+    }
+}
+
+// A name only the relay knows; the open relay joins it to its echo server.
+const char kBenchName[] = "bench.relay.test";
+
+// getaddrinfo's first TCP IPv4 address for `host`, freed before returning.
+bool Lookup(const char* host, int flags, sockaddr_in& found)
+{
+    addrinfo hints{};
+    hints.ai_flags = flags;
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(host, "7", &hints, &result) != 0)
+        return false;
+    std::memcpy(&found, result->ai_addr, sizeof found);
+    freeaddrinfo(result);
+    return true;
+}
+
 bool ReadExact(SOCKET s, char* buffer, int size)
 {
     for (int got = 0; got < size;) {
@@ -96,9 +129,10 @@ bool LeastHandshake(SOCKET s, const sockaddr_in& target)
            ReadExact(s, reply, 10) && reply[1] == 0;
 }
 
-// Each round: a new socket, a connect (through the library, or to the relay
-// followed by the handshake), close. Only the connect part is timed.
-int TimedConnects(bool hooked, int rounds, const std::string& resultFile)
+// Each round: a new socket, a connect (through the library to the address,
+// or to the name after looking it up; or to the relay followed by the
+// handshake), close. Only the connect part, with any lookup, is timed.
+int TimedConnects(const std::string& how, int rounds, const std::string& resultFile)
 {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -111,8 +145,12 @@ int TimedConnects(bool hooked, int rounds, const std::string& resultFile)
         SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         const auto start = Clock::now();
         bool ok = false;
-        if (hooked)
+        sockaddr_in named{};
+        if (how == "hooked")
             ok = connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0;
+        else if (how == "named")
+            ok = Lookup(kBenchName, 0, named) &&
+                 connect(s, reinterpret_cast<const sockaddr*>(&named), sizeof named) == 0;
         else
             ok = connect(s, reinterpret_cast<const sockaddr*>(&relay), sizeof relay) == 0 &&
                  LeastHandshake(s, target);
@@ -120,20 +158,45 @@ int TimedConnects(bool hooked, int rounds, const std::string& resultFile)
         failures += ok ? 0 : 1;
         closesocket(s);
     }
-    if (std::FILE* out = std::fopen(resultFile.c_str(), "w")) {
-        for (double t : times)
-            std::fprintf(out, "%.1f\n", t);
-        std::fclose(out);
-    }
+    WriteTimes(resultFile, times);
     return failures == 0 ? 0 : 1;
 }
 
 void WriteTime(const std::string& file, double microseconds)
 {
-    if (std::FILE* out = std::fopen(file.c_str(), "w")) {
-        std::fprintf(out, "%.1f\n", microseconds);
-        std::fclose(out);
+    WriteTimes(file, {microseconds});
+}
+
+// A lookup takes about a microsecond, a few ticks of Wine's clock: each time
+// is the mean of this many calls in a row.
+constexpr int kLookupsPerTime = 16;
+
+// Each round, in the same process: lookups of the name, which the library
+// answers with an address of 198.18.0.0/15, then lookups of the numeric test
+// address, each with its freeaddrinfo; the two times written in that order.
+int TimedLookups(int rounds, const std::string& resultFile)
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const std::string numeric = Env("KESTREL_PROXY_ADDRESS");
+    std::vector<double> times;
+    int failures = 0;
+    for (int i = 0; i < rounds; ++i) {
+        for (const bool byName : {true, false}) {
+            const auto start = Clock::now();
+            for (int call = 0; call < kLookupsPerTime; ++call) {
+                sockaddr_in found{};
+                const bool ok =
+                    byName ? Lookup(kBenchName, 0, found) &&
+                                 (ntohl(found.sin_addr.s_addr) & 0xFFFE0000u) == 0xC6120000u
+                           : Lookup(numeric.c_str(), AI_NUMERICHOST, found);
+                failures += ok ? 0 : 1;
+            }
+            times.push_back(MicrosecondsSince(start) / kLookupsPerTime);
+        }
     }
+    WriteTimes(resultFile, times);
+    return failures == 0 ? 0 : 1;
 }
 
 // N non-blocking connects started together from one thread and waited for
@@ -431,20 +494,26 @@ int Drive(int rounds)
     const int batches = 5;
     const int perBatch = std::max(1, rounds / batches);
     std::vector<double> hooked;
+    std::vector<double> named;
     std::vector<double> least;
+    std::vector<double> lookups;  // name, numeric, in turn
     std::vector<double> direct;
     std::vector<double> launched;
     bool ok = true;
     const std::string times = folder + "\\times.txt";
+    const auto run = [&](const std::string& arguments, bool covered, std::vector<double>& into) {
+        const std::string start = covered ? "\"" + launcher + "\" -wait " : "";
+        const std::string command = start + "\"" + bench + "\" " + arguments + " \"" + times + "\"";
+        ok = TimedRun(command, folder) >= 0 && ok;
+        for (double t : ReadTimes(times))
+            into.push_back(t);
+    };
     for (int batch = 0; batch < batches; ++batch) {
-        const std::string n = std::to_string(perBatch) + " \"" + times + "\"";
-        ok =
-            TimedRun("\"" + launcher + "\" -wait \"" + bench + "\" hooked " + n, folder) >= 0 && ok;
-        for (double t : ReadTimes(times))
-            hooked.push_back(t);
-        ok = TimedRun("\"" + bench + "\" least " + n, folder) >= 0 && ok;
-        for (double t : ReadTimes(times))
-            least.push_back(t);
+        const std::string n = std::to_string(perBatch);
+        run("hooked " + n, true, hooked);
+        run("named " + n, true, named);
+        run("least " + n, false, least);
+        run("lookup " + n, true, lookups);
         for (int i = 0; i < 4; ++i) {
             const double plain = TimedRun("\"" + bench + "\" idle", folder);
             const double covered =
@@ -460,6 +529,38 @@ int Drive(int rounds)
         "covered connect through the relay  %8.1f us  least client %8.1f us  ratio %4.2f "
         "(aim <= 1.1x; %zu connects each)\n",
         h, l, l > 0 ? h / l : 0.0, hooked.size());
+    std::vector<double> byName;
+    std::vector<double> numeric;
+    for (std::size_t i = 0; i + 1 < lookups.size(); i += 2) {
+        byName.push_back(lookups[i]);
+        numeric.push_back(lookups[i + 1]);
+    }
+    const double ln = Median(byName);
+    const double lq = Median(numeric);
+    std::printf(
+        "lookup of a name, in process       %8.2f us  numeric lookup %8.2f us  ratio %4.2f "
+        "(aim <= 2x; %zu calls each)\n",
+        ln, lq, lq > 0 ? ln / lq : 0.0, byName.size() * kLookupsPerTime);
+    const double n = Median(named);
+    std::printf(
+        "covered connect to a name          %8.1f us  to the address %8.1f us  ratio %4.2f "
+        "(aim <= 1.1x; %zu connects each)\n",
+        n, h, h > 0 ? n / h : 0.0, named.size());
+    // Each named connect must have given the relay the name: one looked up
+    // by the system would reach it as an address, or not at all.
+    const std::string byNameLine =
+        std::to_string(std::atoi(Env("KESTREL_PROXY_RELAY_PORT").c_str())) + " socks5 " +
+        kBenchName + ":7";
+    std::size_t seen = 0;
+    if (std::FILE* in = std::fopen((root + "\\relay.log").c_str(), "r")) {
+        for (char line[256]; std::fgets(line, sizeof line, in);)
+            seen += byNameLine + "\n" == line ? 1 : 0;
+        std::fclose(in);
+    }
+    if (seen != named.size()) {
+        std::printf("the relay saw %zu of %zu connects by name\n", seen, named.size());
+        ok = false;
+    }
     const double d = Median(direct);
     const double c = Median(launched);
     std::printf(
@@ -480,8 +581,10 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "idle")
         return 0;
-    if ((mode == "hooked" || mode == "least") && argc > 3)
-        return TimedConnects(mode == "hooked", std::atoi(argv[2]), argv[3]);
+    if ((mode == "hooked" || mode == "named" || mode == "least") && argc > 3)
+        return TimedConnects(mode, std::atoi(argv[2]), argv[3]);
+    if (mode == "lookup" && argc > 3)
+        return TimedLookups(std::atoi(argv[2]), argv[3]);
     if (mode == "parallel" && argc > 3)
         return ParallelConnects(std::atoi(argv[2]), argv[3]);
     if (mode == "pull" && argc > 5)

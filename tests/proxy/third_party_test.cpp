@@ -4,7 +4,10 @@
 // namespace: node (ConnectEx on a completion port), ffmpeg (a non-blocking
 // connect, then select) and Wine's cscript running JScript over the system's
 // HTTP stacks (WinHTTP, and MSXML's XMLHTTP over WinINet). Each fetches a page
-// from the HTTP responder on the test address and writes its body to a file.
+// from the HTTP responder on the test address and writes its body to a file,
+// its URL naming the test address, or a name that only the relay knows: the
+// program's own lookup must be answered in process and the name handed to the
+// proxy, as no lookup of the system's succeeds in the namespace.
 // node and ffmpeg come from tests/proxy/fetch-programs (ctest runs it first).
 #include <windows.h>
 
@@ -14,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "framework/handles.h"
@@ -101,6 +105,18 @@ const ThirdParty kPrograms[] = {
      "//nologo \"{folder}\\fetch-com.js\" MSXML2.XMLHTTP {url} \"{out}\" \"{error}\"", 1},
 };
 
+// How the URL names the HTTP responder.
+enum class Host { Address, Name };
+// Known only to the relay's forward port, which joins it to the test address.
+const char kName[] = "web.relay.test";
+
+void PrintTo(Host host, std::ostream* out)
+{
+    *out << (host == Host::Name ? "by name" : "by address");
+}
+
+using Case = std::tuple<ThirdParty, Host>;
+
 std::string Environment(const char* name)
 {
     const char* value = std::getenv(name);
@@ -129,12 +145,12 @@ struct Outcome {
     std::string error;  // what the program said went wrong
 };
 
-class ThirdPartyProgram : public ProxyCase, public ::testing::WithParamInterface<ThirdParty> {
+class ThirdPartyProgram : public ProxyCase, public ::testing::WithParamInterface<Case> {
 protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(ProxyCase::SetUp());
-        const ThirdParty& program = GetParam();
+        const ThirdParty& program = Tested();
         if (program.where == Where::Fetched) {
             m_program = Environment("KESTREL_PROXY_PROGRAMS") + "\\" + program.program;
         } else {
@@ -158,6 +174,7 @@ protected:
                        sizeof version);
         RegCloseKey(key);
         DeleteFileA(HttpLogPath().c_str());
+        DeleteFileA(DnsLogPath().c_str());
     }
 
     // Runs the program through the launcher with the relay at `offset` as the
@@ -165,7 +182,7 @@ protected:
     Outcome Fetch(int offset)
     {
         Configure(Relay(offset));
-        const ThirdParty& program = GetParam();
+        const ThirdParty& program = Tested();
         const std::string out = ResultFile("body");
         const std::string error = ResultFile("error");
         DeleteFileA(out.c_str());
@@ -204,20 +221,33 @@ protected:
         return outcome;
     }
 
+    const ThirdParty& Tested() const { return std::get<0>(GetParam()); }
     std::string Destination() const
     {
-        return TestNetwork().address + ":" + std::to_string(TestNetwork().httpPort);
+        const bool byName = std::get<1>(GetParam()) == Host::Name;
+        return (byName ? kName : TestNetwork().address) + ":" +
+               std::to_string(TestNetwork().httpPort);
     }
-    std::string Url() const { return "http://" + Destination() + "/" + GetParam().name; }
+    std::string Url() const { return "http://" + Destination() + "/" + Tested().name; }
     std::string HttpLogPath() const { return Environment("KESTREL_PROXY_WORK") + "\\http.log"; }
     Lines HttpLog() const { return ReadLines(HttpLogPath()); }
+    std::string DnsLogPath() const { return Environment("KESTREL_PROXY_WORK") + "\\dns.log"; }
+    // The system's lookups that asked for the name: none, or the name leaked.
+    Lines NameLookups() const
+    {
+        Lines asked;
+        for (const std::string& line : ReadLines(DnsLogPath()))
+            if (line.find(kName) != std::string::npos)
+                asked.push_back(line);
+        return asked;
+    }
 
     std::string m_program;
 };
 
 TEST_P(ThirdPartyProgram, FetchesThroughTheProxy)
 {
-    const int connections = GetParam().connections;
+    const int connections = Tested().connections;
     const Outcome outcome = Fetch(kRelayForward);
     EXPECT_EQ(0u, outcome.exitCode) << outcome.error;
     std::string bodies;
@@ -227,7 +257,8 @@ TEST_P(ThirdPartyProgram, FetchesThroughTheProxy)
     EXPECT_EQ(Lines(connections, RelayLine(kRelayForward, 5, Destination())), RelayLog());
     // The relay joins from loopback; a direct connection would come from the
     // test address.
-    EXPECT_EQ(Lines(connections, std::string("127.0.0.1 /") + GetParam().name), HttpLog());
+    EXPECT_EQ(Lines(connections, std::string("127.0.0.1 /") + Tested().name), HttpLog());
+    EXPECT_EQ(Lines{}, NameLookups());
 }
 
 TEST_P(ThirdPartyProgram, FailsWhenTheProxyRefuses)
@@ -235,13 +266,18 @@ TEST_P(ThirdPartyProgram, FailsWhenTheProxyRefuses)
     const Outcome outcome = Fetch(kRelayRefuse);
     EXPECT_NE(0u, outcome.exitCode) << outcome.error;
     EXPECT_EQ("", outcome.body);
-    EXPECT_EQ(Lines(GetParam().connections, RelayLine(kRelayRefuse, 5, Destination())), RelayLog());
+    EXPECT_EQ(Lines(Tested().connections, RelayLine(kRelayRefuse, 5, Destination())), RelayLog());
     EXPECT_EQ(Lines{}, HttpLog());
+    EXPECT_EQ(Lines{}, NameLookups());
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, ThirdPartyProgram, ::testing::ValuesIn(kPrograms),
-                         [](const ::testing::TestParamInfo<ThirdParty>& info) {
-                             return std::string(info.param.name);
+INSTANTIATE_TEST_SUITE_P(Programs, ThirdPartyProgram,
+                         ::testing::Combine(::testing::ValuesIn(kPrograms),
+                                            ::testing::Values(Host::Address, Host::Name)),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) == Host::Name ? "_ByName"
+                                                                           : "_ByAddress");
                          });
 
 }  // namespace
