@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string_view>
+
 #include "hook/never_destroyed.h"
 
 namespace hook {
@@ -14,7 +16,7 @@ char Lower(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool SameText(const std::string& left, const std::string& right)
+bool SameText(std::string_view left, std::string_view right)
 {
     if (left.size() != right.size())
         return false;
@@ -25,14 +27,13 @@ bool SameText(const std::string& left, const std::string& right)
     return true;
 }
 
-bool EndsWith(const std::string& text, const std::string& tail)
+bool EndsWith(std::string_view text, std::string_view tail)
 {
-    return text.size() >= tail.size() &&
-           SameText(text.substr(text.size() - tail.size()), tail);
+    return text.size() >= tail.size() && SameText(text.substr(text.size() - tail.size()), tail);
 }
 
 // One part of an inet_addr address: decimal, octal after "0", hex after "0x".
-bool IsNumberPart(const std::string& part)
+bool IsNumberPart(std::string_view part)
 {
     if (part.empty())
         return false;
@@ -74,9 +75,10 @@ void AddName(COMPUTER_NAME_FORMAT format)
 
 }  // namespace
 
-bool IsNumericHost(const std::string& host)
+bool IsNumericHost(const std::string& text)
 {
-    if (host.find(':') != std::string::npos)
+    const std::string_view host = text;
+    if (host.find(':') != std::string_view::npos)
         return true;
     std::size_t parts = 0;
     std::size_t start = 0;
@@ -84,7 +86,7 @@ bool IsNumericHost(const std::string& host)
         const std::size_t dot = host.find('.', start);
         if (!IsNumberPart(host.substr(start, dot - start)) || ++parts > 4)
             return false;
-        if (dot == std::string::npos)
+        if (dot == std::string_view::npos)
             return true;
         start = dot + 1;
     }
@@ -92,10 +94,10 @@ bool IsNumericHost(const std::string& host)
 
 bool IsLocalName(const std::string& host, const std::vector<std::string>& ownNames)
 {
-    std::string name = host;
+    std::string_view name = host;
     if (!name.empty() && name.back() == '.')
-        name.pop_back();  // the fully qualified spelling of the same name
-    if (name.find('.') == std::string::npos)
+        name.remove_suffix(1);  // the fully qualified spelling of the same name
+    if (name.find('.') == std::string_view::npos)
         return true;  // single label, "localhost" among them
     if (EndsWith(name, ".localhost") || EndsWith(name, ".local"))
         return true;

@@ -40,6 +40,11 @@ std::string AsciiName(const wchar_t* name)
 
 std::string AsciiName(const char* name)
 {
+    bool ascii = true;
+    for (const char* at = name; *at != '\0' && ascii; ++at)
+        ascii = static_cast<unsigned char>(*at) < 0x80;
+    if (ascii)
+        return name;  // the common case, and the same in every code page
     const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
     if (length <= 0)
         return std::string();
@@ -70,7 +75,10 @@ bool FormFor(int family, int flags, AddressForm& form)
 
 int NumericFlags(int flags)
 {
-    return flags & ~(AI_V4MAPPED | AI_ALL | AI_ADDRCONFIG);
+    flags &= ~(AI_V4MAPPED | AI_ALL | AI_ADDRCONFIG);
+    // Tells the system not to look further than the text; a canonical name
+    // asked for is left to its own answer for numeric text.
+    return (flags & AI_CANONNAME) != 0 ? flags : flags | AI_NUMERICHOST;
 }
 
 std::string StandIn(const std::string& name, AddressForm form)

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "hook/never_destroyed.h"
@@ -71,19 +70,38 @@ std::uint32_t ReservedAddressOf(const sockaddr* name, int nameLength)
 
 std::string ReservedText(std::uint32_t address, AddressForm form)
 {
-    char text[64];
-    const unsigned a = address >> 24, b = (address >> 16) & 0xFF, c = (address >> 8) & 0xFF,
-                   d = address & 0xFF;
-    switch (form) {
-    case AddressForm::Ipv4:
-        std::snprintf(text, sizeof text, "%u.%u.%u.%u", a, b, c, d);
-        break;
-    case AddressForm::Mapped:
-        std::snprintf(text, sizeof text, "::ffff:%u.%u.%u.%u", a, b, c, d);
-        break;
-    case AddressForm::Ipv6:
-        std::snprintf(text, sizeof text, "2001:2::%x:%x", address >> 16, address & 0xFFFF);
-        break;
+    // Formatted by hand: this is on every lookup's path.
+    std::string text;
+    auto decimal = [&text](unsigned value) {
+        if (value >= 100)
+            text += static_cast<char>('0' + value / 100);
+        if (value >= 10)
+            text += static_cast<char>('0' + value / 10 % 10);
+        text += static_cast<char>('0' + value % 10);
+    };
+    auto hex = [&text](unsigned value) {
+        static const char kDigits[] = "0123456789abcdef";
+        bool started = false;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            const unsigned digit = (value >> shift) & 0xF;
+            started = started || digit != 0 || shift == 0;
+            if (started)
+                text += kDigits[digit];
+        }
+    };
+    if (form == AddressForm::Ipv6) {
+        text = "2001:2::";
+        hex(address >> 16);
+        text += ':';
+        hex(address & 0xFFFF);
+        return text;
+    }
+    if (form == AddressForm::Mapped)
+        text = "::ffff:";
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        decimal((address >> shift) & 0xFF);
+        if (shift != 0)
+            text += '.';
     }
     return text;
 }
