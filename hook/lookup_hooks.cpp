@@ -195,6 +195,16 @@ int LookupAnsi(const AnsiRequest& request, void*& result)
     return 0;
 }
 
+template <typename Result>
+int Start(AsyncLookup lookup, Result* result, LPOVERLAPPED overlapped, void* routine,
+          LPHANDLE handle)
+{
+    lookup.resultSlot = reinterpret_cast<void**>(result);
+    lookup.overlapped = overlapped;
+    lookup.routine = routine;
+    return Fail(StartAsyncLookup(std::move(lookup), handle));
+}
+
 }  // namespace
 
 int WSAAPI HookGetaddrinfo(PCSTR node, PCSTR service, const ADDRINFOA* hints, PADDRINFOA* result)
@@ -262,10 +272,7 @@ int WSAAPI HookGetAddrInfoExW(PCWSTR name, PCWSTR service, DWORD nameSpace, LPGU
     } catch (...) {
         return Fail(WSA_NOT_ENOUGH_MEMORY);
     }
-    lookup.resultSlot = reinterpret_cast<void**>(result);
-    lookup.overlapped = overlapped;
-    lookup.routine = routine;
-    return Fail(StartAsyncLookup(std::move(lookup), handle));
+    return Start(std::move(lookup), result, overlapped, routine, handle);
 }
 
 int WSAAPI HookGetAddrInfoExA(PCSTR name, PCSTR service, DWORD nameSpace, LPGUID provider,
@@ -310,10 +317,7 @@ int WSAAPI HookGetAddrInfoExA(PCSTR name, PCSTR service, DWORD nameSpace, LPGUID
     } catch (...) {
         return Fail(WSA_NOT_ENOUGH_MEMORY);
     }
-    lookup.resultSlot = reinterpret_cast<void**>(result);
-    lookup.overlapped = overlapped;
-    lookup.routine = routine;
-    return Fail(StartAsyncLookup(std::move(lookup), handle));
+    return Start(std::move(lookup), result, overlapped, routine, handle);
 }
 
 int WSAAPI HookGetAddrInfoExCancel(LPHANDLE handle)

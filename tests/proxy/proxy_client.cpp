@@ -138,6 +138,15 @@ int Echo(SOCKET s)
     return Expect(s, line);
 }
 
+// A connected socket's peer, and its echo.
+void EchoIfConnected(SOCKET s, Outcome& outcome)
+{
+    if (outcome.error == 0) {
+        outcome.peer = PeerOf(s);
+        outcome.error = Echo(s);
+    }
+}
+
 void SetBlocking(SOCKET s, bool blocking)
 {
     u_long mode = blocking ? 0 : 1;
@@ -747,10 +756,7 @@ Outcome RunNamed(const std::string& style, const std::string& name, int port)
         setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
     outcome.error = ConnectBlocking(s, to);
     outcome.elapsedMs = MsSince(start);
-    if (outcome.error == 0) {
-        outcome.peer = PeerOf(s);
-        outcome.error = Echo(s);
-    }
+    EchoIfConnected(s, outcome);
     closesocket(s);
     return outcome;
 }
@@ -792,10 +798,7 @@ Outcome Run(const std::string& style, const std::string& address, int port)
     else
         outcome.error = -100;
     outcome.elapsedMs = MsSince(start);
-    if (outcome.error == 0) {
-        outcome.peer = PeerOf(s);
-        outcome.error = Echo(s);
-    }
+    EchoIfConnected(s, outcome);
     closesocket(s);
     return outcome;
 }
@@ -810,10 +813,7 @@ std::vector<Outcome> RunRetry(const std::string& address, int port)
         const auto start = Clock::now();
         outcome.error = ConnectBlocking(s, to);
         outcome.elapsedMs = MsSince(start);
-        if (outcome.error == 0) {
-            outcome.peer = PeerOf(s);
-            outcome.error = Echo(s);
-        }
+        EchoIfConnected(s, outcome);
     }
     closesocket(s);
     return outcomes;
