@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "hook/async_lookup.h"
 #include "hook/hook_config.h"
 #include "hook/local_names.h"
 #include "hook/name_table.h"
@@ -279,6 +280,47 @@ TEST_F(RouteTest, WhatCannotBeProxiedFailsClosed)
     EXPECT_EQ(hook::Route::Refuse, RouteV6("::ffff:198.51.100.7", bad));
     EXPECT_EQ(hook::Route::Direct, RouteV6("::1", bad));
     EXPECT_EQ(hook::Route::Direct, RouteV6("::ffff:127.0.0.1", bad));
+}
+
+// An asynchronous lookup completes the program's OVERLAPPED once, with its
+// result, or with WSA_E_CANCELLED and its result released when cancelled
+// first; a handle not of these lookups is left to the system.
+TEST(AsyncLookup, CompletesOnceWithTheResultOrAsCancelled)
+{
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "completed");
+        static int s_result;
+        const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        int released = 0;
+        hook::AsyncLookup lookup;
+        lookup.lookup = [go](void*& result) {
+            WaitForSingleObject(go, INFINITE);
+            result = &s_result;
+            return 0;
+        };
+        lookup.release = [&released](void* result) { released += result == &s_result; };
+        void* slot = reinterpret_cast<void*>(1);
+        lookup.resultSlot = &slot;
+        lookup.overlapped = &overlapped;
+        HANDLE handle = nullptr;
+        ASSERT_EQ(WSA_IO_PENDING, hook::StartAsyncLookup(lookup, &handle));
+        EXPECT_EQ(static_cast<ULONG_PTR>(WSAEINPROGRESS), overlapped.Internal);
+        int error = -1;
+        if (cancel) {
+            EXPECT_TRUE(hook::CancelAsyncLookup(handle, error));
+            EXPECT_EQ(0, error);
+        }
+        SetEvent(go);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 10000));
+        EXPECT_EQ(static_cast<ULONG_PTR>(cancel ? WSA_E_CANCELLED : 0), overlapped.Internal);
+        EXPECT_EQ(cancel ? nullptr : &s_result, slot);
+        EXPECT_EQ(cancel ? 1 : 0, released);
+        EXPECT_FALSE(hook::CancelAsyncLookup(handle, error)) << "done: the system's handle now";
+        CloseHandle(overlapped.hEvent);
+        CloseHandle(go);
+    }
 }
 
 }  // namespace
