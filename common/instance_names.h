@@ -12,3 +12,10 @@ constexpr char kTrayInstanceEvent[] = "{E73D0684-D7F1-47d5-B574-172873C614A2}";
 constexpr char kClientDbFile[] = "client.db";
 constexpr char kTrayProgramFile[] = "KestrelTray.exe";
 constexpr char kConfigProgramFile[] = "Kestrel.exe";
+constexpr char kAgentProgramFile[] = "KestrelAgent.exe";
+
+// The resident agent (one per session): its instance mutex, and the event
+// that "KestrelAgent.exe -exit" sets to end it.
+constexpr char kAgentInstanceMutex[] = "Local\\KestrelAgent.Instance";
+constexpr char kAgentExitEvent[] = "Local\\KestrelAgent.Exit";
+constexpr char kAgentExitSwitch[] = "-exit";
