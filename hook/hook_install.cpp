@@ -30,6 +30,15 @@ struct Replacement {
     bool standsAlone = false;  // needs no original: may stand in for a missing one
 };
 
+// What a carrier replaces: the starting of programs, and what it takes to
+// reach every module's calls of it.
+bool Carries(const Replacement& entry)
+{
+    return std::strncmp(entry.name, "CreateProcess", 13) == 0 ||
+           std::strncmp(entry.name, "LoadLibrary", 11) == 0 ||
+           std::strcmp(entry.name, "GetProcAddress") == 0;
+}
+
 template <typename F>
 void* Hook(F* function)
 {
@@ -98,6 +107,7 @@ constexpr std::size_t kMaxRedirects = sizeof kReplacements / sizeof kReplacement
 
 struct State {
     HMODULE self = nullptr;
+    bool carrierOnly = false;  // set before anything is installed
     // Redirects are only ever added, each before the count that publishes
     // it, so that lookups on any thread need no lock.
     ImportRedirect redirects[kMaxRedirects] = {};
@@ -131,8 +141,9 @@ void* NamedReplacement(const char* moduleName, const char* functionName)
     // System modules name the kernel's functions by API set ("api-ms-win-
     // core-processthreads-l1-1-0.dll"), which resolve to kernelbase.
     const bool apiSet = _strnicmp(moduleName, "api-ms-", 7) == 0;
+    const bool carrierOnly = Installed().carrierOnly;
     for (const Replacement& entry : kReplacements) {
-        if (std::strcmp(entry.name, functionName) != 0)
+        if (std::strcmp(entry.name, functionName) != 0 || (carrierOnly && !Carries(entry)))
             continue;
         if (SameModuleName(entry.module, moduleName) ||
             (apiSet && SameModuleName(entry.module, "kernelbase.dll")))
@@ -150,7 +161,7 @@ void ResolveRedirects(State& state)
         AcquireSRWLockShared(&state.lock);
         const bool known = state.resolved[i];
         ReleaseSRWLockShared(&state.lock);
-        if (known)
+        if (known || (state.carrierOnly && !Carries(kReplacements[i])))
             continue;
         const HMODULE module = GetModuleHandleA(kReplacements[i].module);
         if (module == nullptr)
@@ -227,9 +238,10 @@ void WatchModuleLoads()
 
 }  // namespace
 
-void InstallHooks(HMODULE self)
+void InstallHooks(HMODULE self, bool carrierOnly)
 {
     State& state = Installed();
+    state.carrierOnly = carrierOnly;
     state.self = self;
     state.unpatched.push_back(self);
     ResolveRedirects(state);
@@ -262,6 +274,8 @@ void* ReplacementOf(const void* original)
 
 void* ReplacementByName(const char* moduleName, const char* functionName)
 {
+    if (Installed().carrierOnly)
+        return nullptr;
     for (const Replacement& entry : kReplacements) {
         if (entry.standsAlone && std::strcmp(entry.name, functionName) == 0 &&
             SameModuleName(entry.module, moduleName))

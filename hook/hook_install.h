@@ -8,8 +8,10 @@
 
 namespace hook {
 
-// Once, when the library has decided that this process is covered.
-void InstallHooks(HMODULE self);
+// Once, when the library has decided that this process is covered, or that
+// it carries the library on (`carrierOnly`: only the starting of programs,
+// and the loading that reaches it, are replaced).
+void InstallHooks(HMODULE self, bool carrierOnly = false);
 
 // Patches modules loaded since; cheap enough to run after every load.
 void PatchNewModules();

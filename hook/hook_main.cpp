@@ -10,6 +10,7 @@
 
 #include "common/module_dir.h"
 #include "framework/handles.h"
+#include "hook/carrier.h"
 #include "hook/coverage.h"
 #include "hook/hook_config.h"
 #include "hook/hook_install.h"
@@ -30,14 +31,24 @@ HMODULE OwnModule()
     return self;
 }
 
-hook::Coverage Decide(HMODULE self, const injection::Handoff& parent)
+std::wstring ConfigPath(HMODULE self, const std::wstring& folder)
+{
+    if (folder.empty())
+        return injection::ComponentPath(self, injection::kConfigFile);
+    return folder + L"\\" + injection::kConfigFile;
+}
+
+// `enabled`: client.db was read and says proxying is on.
+hook::Coverage Decide(HMODULE self, const injection::Handoff& parent, bool& enabled)
 {
     InitModuleDir(self);
     hook::HookConfig config;
+    enabled = false;
     // Wide: the folder may hold characters the ANSI code page cannot spell.
-    const std::wstring db = injection::ComponentPath(self, injection::kConfigFile);
+    const std::wstring db = ConfigPath(self, parent.configFolder);
     if (db.empty() || !hook::ReadHookConfig(db, hook::kConfigBusyTimeoutMs, config))
         return hook::DecideCoverage(nullptr, false, parent);
+    enabled = config.enabled;
     const bool listed = config.enabled && !config.allPrograms && !parent.parentCovered &&
                         hook::IsListedProgram(config.programs, hook::OwnProgramPath());
     return hook::DecideCoverage(&config, listed, parent);
@@ -51,8 +62,14 @@ bool Start(const injection::StartBlock& block)
     const HMODULE self = OwnModule();
     if (block.size != sizeof(injection::StartBlock) || self == nullptr)
         return false;
-    const hook::Coverage coverage = Decide(self, injection::HandoffFromBlock(block));
-    if (coverage.covered) {
+    const injection::Handoff parent = injection::HandoffFromBlock(block);
+    hook::SetConfigFolder(parent.configFolder);
+    bool enabled = false;
+    const hook::Coverage coverage = Decide(self, parent, enabled);
+    // Not covered, it still carries the library on while proxying is on; a
+    // shell always does, as it outlives any setting.
+    const bool carrier = !coverage.covered && (parent.resident || enabled);
+    if (coverage.covered || carrier) {
         // Replaced functions point into this library from now on: it must
         // stay loaded whatever the program frees.
         HMODULE pinned = nullptr;
@@ -60,9 +77,14 @@ bool Start(const injection::StartBlock& block)
                 GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                 reinterpret_cast<LPCWSTR>(&OwnModule), &pinned))
             return false;
-        hook::SetProxyServer(coverage.server);
-        hook::LearnOwnNames();
-        hook::InstallHooks(self);
+        if (coverage.covered) {
+            hook::SetProxyServer(coverage.server);
+            hook::LearnOwnNames();
+        }
+        hook::SetRole(coverage.covered ? hook::Role::Covered : hook::Role::Carrier);
+        if (parent.resident)
+            hook::BecomeResident();
+        hook::InstallHooks(self, carrier);
     }
     if (ready)
         SetEvent(ready.Get());

@@ -2,6 +2,7 @@
 #include "hook/process_hooks.h"
 
 #include "framework/handles.h"
+#include "hook/carrier.h"
 #include "hook/coverage.h"
 #include "hook/hook_install.h"
 #include "hook/proxy_settings.h"
@@ -47,7 +48,14 @@ private:
 // itself if the library fails to start.
 BOOL FinishChild(DWORD flags, LPPROCESS_INFORMATION info)
 {
-    if (!injection::StartWithLibrary(*info, HookModule(), HandoffForChildren(GetProxyServer()),
+    injection::Handoff handoff;
+    if (GetRole() == Role::Covered) {
+        handoff = HandoffForChildren(GetProxyServer());
+    } else {
+        handoff.enabled = true;  // the child decides from client.db
+    }
+    handoff.configFolder = ConfigFolder();
+    if (!injection::StartWithLibrary(*info, HookModule(), handoff,
                                      (flags & CREATE_SUSPENDED) == 0)) {
         // The caller never sees the ended child's handles.
         const UniqueKernelHandle process(info->hProcess);
@@ -58,6 +66,14 @@ BOOL FinishChild(DWORD flags, LPPROCESS_INFORMATION info)
     }
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+}
+
+// A covered program's children always get the library; a carrier's, and a
+// shell's, only while an agent runs and proxying is on: otherwise they start
+// untouched.
+bool HandsOn()
+{
+    return (GetRole() == Role::Covered && !IsResident()) || AgentAllowsStarts();
 }
 
 // The system's CreateProcessAsUser that a replacement stands for. Should no
@@ -93,7 +109,7 @@ BOOL WINAPI HookCreateProcessA(LPCSTR application, LPSTR commandLine,
                                LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
 {
     NestingGuard guard;
-    if (!guard.Outermost())
+    if (!guard.Outermost() || !HandsOn())
         return CreateProcessA(application, commandLine, processAttributes, threadAttributes,
                               inheritHandles, flags, environment, currentDirectory, startup, info);
     if (!CreateProcessA(application, commandLine, processAttributes, threadAttributes,
@@ -110,7 +126,7 @@ BOOL WINAPI HookCreateProcessW(LPCWSTR application, LPWSTR commandLine,
                                LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info)
 {
     NestingGuard guard;
-    if (!guard.Outermost())
+    if (!guard.Outermost() || !HandsOn())
         return CreateProcessW(application, commandLine, processAttributes, threadAttributes,
                               inheritHandles, flags, environment, currentDirectory, startup, info);
     if (!CreateProcessW(application, commandLine, processAttributes, threadAttributes,
@@ -133,7 +149,7 @@ BOOL WINAPI HookCreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR com
         return FALSE;
     }
     NestingGuard guard;
-    if (!guard.Outermost())
+    if (!guard.Outermost() || !HandsOn())
         return original(token, application, commandLine, processAttributes, threadAttributes,
                         inheritHandles, flags, environment, currentDirectory, startup, info);
     if (!original(token, application, commandLine, processAttributes, threadAttributes,
@@ -156,7 +172,7 @@ BOOL WINAPI HookCreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR c
         return FALSE;
     }
     NestingGuard guard;
-    if (!guard.Outermost())
+    if (!guard.Outermost() || !HandsOn())
         return original(token, application, commandLine, processAttributes, threadAttributes,
                         inheritHandles, flags, environment, currentDirectory, startup, info);
     if (!original(token, application, commandLine, processAttributes, threadAttributes,

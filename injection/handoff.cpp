@@ -7,16 +7,26 @@ namespace injection {
 
 namespace {
 
-// Byte layout: flags (1 covered, 2 enabled, 4 usable), address[4], port
-// (big end first), type, user length (2), user, password length (2),
-// password.
-enum Flag : std::uint8_t { kCovered = 1, kEnabled = 2, kUsable = 4 };
+// Byte layout: flags (1 covered, 2 enabled, 4 usable, 8 resident),
+// address[4], port (big end first), type, user length (2), user, password
+// length (2), password, folder length (2), folder (UTF-16, big end first).
+enum Flag : std::uint8_t { kCovered = 1, kEnabled = 2, kUsable = 4, kResident = 8 };
 
 void PutByte(std::string& out, std::uint8_t byte)
 {
     constexpr char kDigits[] = "0123456789abcdef";
     out += kDigits[byte >> 4];
     out += kDigits[byte & 0xF];
+}
+
+void PutWide(std::string& out, const std::wstring& text)
+{
+    PutByte(out, static_cast<std::uint8_t>(text.size() >> 8));
+    PutByte(out, static_cast<std::uint8_t>(text.size() & 0xFF));
+    for (wchar_t c : text) {
+        PutByte(out, static_cast<std::uint8_t>((c >> 8) & 0xFF));
+        PutByte(out, static_cast<std::uint8_t>(c & 0xFF));
+    }
 }
 
 void PutText(std::string& out, const std::string& text)
@@ -70,6 +80,23 @@ public:
         }
         return true;
     }
+    bool Wide(std::wstring& text)
+    {
+        std::uint8_t high = 0;
+        std::uint8_t low = 0;
+        if (!Byte(high) || !Byte(low))
+            return false;
+        const std::size_t length = static_cast<std::size_t>(high << 8 | low);
+        if (length > kMaxCarriedFolder)
+            return false;
+        text.clear();
+        for (std::size_t i = 0; i < length; ++i) {
+            if (!Byte(high) || !Byte(low))
+                return false;
+            text += static_cast<wchar_t>(high << 8 | low);
+        }
+        return true;
+    }
     bool AtEnd() const { return m_text.empty(); }
 
 private:
@@ -86,6 +113,9 @@ Handoff Carried(const Handoff& handoff)
         carried.user.clear();
         carried.password.clear();
     }
+    // A folder too long to carry is no folder: the library's own is used.
+    if (carried.configFolder.size() > kMaxCarriedFolder)
+        carried.configFolder.clear();
     return carried;
 }
 
@@ -95,7 +125,8 @@ std::string EncodeHandoff(const Handoff& original)
     std::string out;
     PutByte(out, static_cast<std::uint8_t>((handoff.parentCovered ? kCovered : 0) |
                                            (handoff.enabled ? kEnabled : 0) |
-                                           (handoff.serverUsable ? kUsable : 0)));
+                                           (handoff.serverUsable ? kUsable : 0) |
+                                           (handoff.resident ? kResident : 0)));
     for (std::uint8_t byte : handoff.address)
         PutByte(out, byte);
     PutByte(out, static_cast<std::uint8_t>(handoff.port >> 8));
@@ -103,6 +134,7 @@ std::string EncodeHandoff(const Handoff& original)
     PutByte(out, handoff.type);
     PutText(out, handoff.user);
     PutText(out, handoff.password);
+    PutWide(out, handoff.configFolder);
     return out;
 }
 
@@ -113,18 +145,20 @@ bool DecodeHandoff(std::string_view text, Handoff& handoff)
     std::uint8_t flags = 0;
     std::uint8_t portHigh = 0;
     std::uint8_t portLow = 0;
-    if (!reader.Byte(flags) || (flags & ~(kCovered | kEnabled | kUsable)) != 0)
+    if (!reader.Byte(flags) || (flags & ~(kCovered | kEnabled | kUsable | kResident)) != 0)
         return false;
     for (std::uint8_t& byte : read.address) {
         if (!reader.Byte(byte))
             return false;
     }
     if (!reader.Byte(portHigh) || !reader.Byte(portLow) || !reader.Byte(read.type) ||
-        !reader.Text(read.user) || !reader.Text(read.password) || !reader.AtEnd())
+        !reader.Text(read.user) || !reader.Text(read.password) ||
+        !reader.Wide(read.configFolder) || !reader.AtEnd())
         return false;
     read.parentCovered = (flags & kCovered) != 0;
     read.enabled = (flags & kEnabled) != 0;
     read.serverUsable = (flags & kUsable) != 0;
+    read.resident = (flags & kResident) != 0;
     read.port = static_cast<std::uint16_t>(portHigh << 8 | portLow);
     handoff = std::move(read);
     return true;

@@ -14,6 +14,13 @@
 namespace injection {
 
 struct Handoff {
+    // The library goes into a program already running (a shell) rather than
+    // one starting: it carries itself on to what the program starts, and a
+    // failure leaves the program running.
+    bool resident = false;
+    // The folder of client.db and of the component's files, when the library
+    // runs from a copy elsewhere; empty: the library's own folder.
+    std::wstring configFolder;
     bool parentCovered = false;
     bool enabled = false;
     // The server, as hook::ProxyServer holds it; unusable fails every connect.
@@ -29,6 +36,7 @@ struct Handoff {
 // bytes; a longer one is carried as an unusable server, which fails the
 // child's connects as the parent's would fail.
 constexpr std::size_t kMaxCarriedText = 1024;
+constexpr std::size_t kMaxCarriedFolder = 1024;  // characters
 
 // The handoff as the launcher of the other width receives it on its command
 // line: hex digits only, so no quoting or code page can change it.

@@ -38,6 +38,9 @@ bool FillStartBlock(StartBlock& block, const std::wstring& libraryPath, const Ha
     block.passwordLength = static_cast<std::uint32_t>(handoff.password.size());
     std::memcpy(block.user, handoff.user.data(), handoff.user.size());
     std::memcpy(block.password, handoff.password.data(), handoff.password.size());
+    block.resident = handoff.resident;
+    std::memcpy(block.configFolder, handoff.configFolder.c_str(),
+                (handoff.configFolder.size() + 1) * sizeof(wchar_t));
     return true;
 }
 
@@ -57,6 +60,12 @@ Handoff HandoffFromBlock(const StartBlock& block)
     } else {
         handoff.serverUsable = false;
     }
+    handoff.resident = block.resident != 0;
+    // Written by another process: ends at the array's end whatever it holds.
+    std::size_t length = 0;
+    while (length < kMaxCarriedFolder && block.configFolder[length] != L'\0')
+        ++length;
+    handoff.configFolder.assign(block.configFolder, length);
     return handoff;
 }
 

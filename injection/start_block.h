@@ -43,6 +43,8 @@ struct StartBlock {
     std::uint32_t passwordLength;
     char user[kMaxCarriedText];
     char password[kMaxCarriedText];
+    std::uint32_t resident;
+    wchar_t configFolder[kMaxCarriedFolder + 1];
 };
 
 // The stub's code names these offsets (start_stub.cpp).

@@ -78,6 +78,18 @@ static_assert(offsetof(StartBlock, startFunction) == 0xc, "stub offsets");
 #endif
 static_assert(kExitLibraryNotStarted == 0x4B520003, "the code in the stub");
 
+#ifdef _WIN64
+const std::uint8_t kKeepRunning[] = {
+    0x31, 0xc0,  // xor eax, eax
+    0xc3,        // ret
+};
+#else
+const std::uint8_t kKeepRunning[] = {
+    0x31, 0xc0,        // xor eax, eax
+    0xc2, 0x08, 0x00,  // ret 0x8                  ; stdcall, two arguments
+};
+#endif
+
 }  // namespace
 
 const std::uint8_t* StartStubCode()
@@ -88,6 +100,16 @@ const std::uint8_t* StartStubCode()
 std::size_t StartStubSize()
 {
     return sizeof kStub;
+}
+
+const std::uint8_t* KeepRunningCode()
+{
+    return kKeepRunning;
+}
+
+std::size_t KeepRunningSize()
+{
+    return sizeof kKeepRunning;
 }
 
 }  // namespace injection

@@ -15,4 +15,10 @@ namespace injection {
 const std::uint8_t* StartStubCode();
 std::size_t StartStubSize();
 
+// What a program already running gets in place of TerminateProcess: takes
+// the same two arguments, ends nothing and returns 0, so that the stub's
+// thread ends with exit code 0 when the library failed (1 when it started).
+const std::uint8_t* KeepRunningCode();
+std::size_t KeepRunningSize();
+
 }  // namespace injection

@@ -114,6 +114,13 @@ BasicRunRequest<Char> Parse(std::basic_string_view<Char> line)
             request.mode = RunMode::Attach;
         return request;
     }
+    if (IsSwitch(first, injection::kShellSwitch)) {
+        const bool parsed =
+            ParseId(TakeWord(rest), request.processId) && TakeHex(TakeWord(rest), request.handoff);
+        if (parsed && SkipBlanks(rest).empty())
+            request.mode = RunMode::Shell;
+        return request;
+    }
     if (IsSwitch(first, kWaitSwitch)) {
         request.wait = true;
         line = rest;

@@ -2,6 +2,7 @@
 // What the launcher is asked to do, read from its command line:
 //   KestrelRun.exe [-wait] PROGRAM [ARGUMENTS...]   start PROGRAM covered
 //   KestrelRun.exe -attach PID TID EVENT HANDOFF    (from the other launcher)
+//   KestrelRun.exe -shell PID HANDOFF               (from the agent of the other width)
 // The launcher reads its wide command line, so that a program's path and
 // arguments outside the ANSI code page reach it intact; the narrow form
 // reads the same grammar.
@@ -13,7 +14,7 @@
 
 namespace launcher {
 
-enum class RunMode { Invalid, Run, Attach };
+enum class RunMode { Invalid, Run, Attach, Shell };
 
 template <typename Char>
 struct BasicRunRequest {
@@ -24,7 +25,8 @@ struct BasicRunRequest {
     std::basic_string<Char> programLine;
     // Attach: the suspended process and its main thread, the ready event's
     // handle value inside that process, and the parent's handoff as hex
-    // text (injection/handoff.h).
+    // text (injection/handoff.h). Shell: the running process and the
+    // handoff.
     unsigned long processId = 0;
     unsigned long threadId = 0;
     std::uint64_t readyEvent = 0;

@@ -10,7 +10,9 @@
 #include "framework/handles.h"
 #include "injection/child_start.h"
 #include "injection/handoff.h"
+#include "injection/component_files.h"
 #include "injection/library_injection.h"
+#include "injection/resident_start.h"
 #include "injection/start_block.h"
 #include "launcher/run_command_line.h"
 
@@ -93,6 +95,24 @@ UINT Attach(const launcher::WideRunRequest& request)
                : kExitNotAttached;
 }
 
+// The library from this launcher's folder, into a running shell of this
+// width; the agent decided that it may.
+UINT AttachShell(const launcher::WideRunRequest& request)
+{
+    injection::Handoff handoff;
+    if (!injection::DecodeHandoff(request.handoff, handoff) || !handoff.resident)
+        return kExitUsage;
+    const UniqueKernelHandle process(OpenProcess(injection::kResidentStartAccess, FALSE,
+                                                 request.processId));
+    bool same = false;
+    if (!process || !injection::QuerySameWidth(process.Get(), same) || !same)
+        return kExitNotAttached;
+    const std::wstring library = injection::ComponentPath(nullptr, injection::kHookLibraryFile);
+    return !library.empty() && injection::StartInRunningProcess(process.Get(), library, handoff)
+               ? 0
+               : kExitNotAttached;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -103,6 +123,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return static_cast<int>(Run(request));
     case launcher::RunMode::Attach:
         return static_cast<int>(Attach(request));
+    case launcher::RunMode::Shell:
+        return static_cast<int>(AttachShell(request));
     default:
         return static_cast<int>(kExitUsage);
     }

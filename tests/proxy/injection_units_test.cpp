@@ -168,6 +168,12 @@ TEST(Handoff, CarriesEverythingThroughTextAndTheBlock)
         Server(true, "", ""),
         Server(true, "user \"with\" quotes", std::string("pass\0word\xFF", 10)),
         Server(false, std::string(injection::kMaxCarriedText, 'u'), "p"),
+        [] {
+            injection::Handoff shell = Server(false, "u", "p");
+            shell.resident = true;
+            shell.configFolder = L"C:\\Users\\\u7528\u6237\\Kestrel \u00e9";
+            return shell;
+        }(),
     };
     for (const injection::Handoff& handoff : variants) {
         SCOPED_TRACE(handoff.user);
@@ -188,6 +194,8 @@ TEST(Handoff, CarriesEverythingThroughTextAndTheBlock)
             EXPECT_EQ(handoff.type, read->type);
             EXPECT_EQ(handoff.user, read->user);
             EXPECT_EQ(handoff.password, read->password);
+            EXPECT_EQ(handoff.resident, read->resident);
+            EXPECT_TRUE(handoff.configFolder == read->configFolder);
         }
     }
 }
@@ -211,7 +219,7 @@ TEST(Handoff, RejectsTextItCannotHaveMade)
         "",
         good.substr(0, good.size() - 2),        // cut short
         good + "00",                            // trailing bytes
-        "08" + good.substr(2),                  // an unknown flag
+        "10" + good.substr(2),                  // an unknown flag
         std::string(good).replace(4, 1, "g"),   // not a hex digit
         std::string(good).replace(0, 2, "0A"),  // upper case is never written
     };
