@@ -302,6 +302,9 @@ TEST(RunCommandLine, ReadsBothWidthsAlike)
         {L"run.exe -attach 1 2 3", launcher::RunMode::Invalid, false, L"", 1, 3, ""},
         {L"run.exe -attach 1 2 3 0A", launcher::RunMode::Invalid, false, L"", 1, 3, ""},
         {L"run.exe -attach 1 2 3 00 extra", launcher::RunMode::Invalid, false, L"", 1, 3, "00"},
+        {L"run.exe -shell 4242 0a0b", launcher::RunMode::Shell, false, L"", 4242, 0, "0a0b"},
+        {L"run.exe -shell 4242", launcher::RunMode::Invalid, false, L"", 4242, 0, ""},
+        {L"run.exe -shell 4242 0a0b 1", launcher::RunMode::Invalid, false, L"", 4242, 0, "0a0b"},
     };
     for (const Variant& variant : variants) {
         const std::wstring wideLine = variant.line;
@@ -310,7 +313,7 @@ TEST(RunCommandLine, ReadsBothWidthsAlike)
         EXPECT_EQ(variant.mode, wide.mode);
         EXPECT_EQ(variant.wait, wide.wait);
         EXPECT_EQ(variant.program, wide.programLine);
-        if (variant.mode == launcher::RunMode::Attach) {
+        if (variant.mode == launcher::RunMode::Attach || variant.mode == launcher::RunMode::Shell) {
             EXPECT_EQ(variant.processId, wide.processId);
             EXPECT_EQ(variant.readyEvent, wide.readyEvent);
             EXPECT_EQ(variant.handoff, wide.handoff);
