@@ -28,6 +28,18 @@ void StartTrayProgram()
     StartModuleProgram(kTrayProgramFile);
 }
 
+void StartAgentProgram()
+{
+    // A mutex we may not open (an elevated agent's) is a running agent too;
+    // another start would only end at once.
+    if (HANDLE running = OpenMutexA(SYNCHRONIZE, FALSE, kAgentInstanceMutex)) {
+        CloseHandle(running);
+        return;
+    }
+    if (GetLastError() != ERROR_ACCESS_DENIED)
+        StartModuleBackgroundProgram(kAgentProgramFile);
+}
+
 bool CKestrelApp::InitInstance()
 {
     InitCommonControls();
@@ -63,6 +75,7 @@ bool CKestrelApp::InitInstance()
         db.InitDatabase();
     }
     StartTrayProgram();
+    StartAgentProgram();
 
     CKestrelDlg mainWindow;
     SetMainWnd(&mainWindow);

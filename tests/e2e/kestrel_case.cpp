@@ -15,6 +15,7 @@
 
 const char kMainWindowClass[] = "ZorizuzAduz.Halmerow {9A99783A-FEA9-4e7e-98FB-9DD94F1AF35A}";
 const char kTrayWindowTitle[] = "{F21ECBDE-FF66-407f-953E-5EE66A69D4FE}";
+const char kAgentInstanceMutex[] = "Local\\KestrelAgent.Instance";
 
 namespace {
 
@@ -39,7 +40,25 @@ fs::path FsPath(const std::string& ansi)
     return fs::path(wide);
 }
 
+std::vector<std::string> LinesOf(const std::string& ansiPath)
+{
+    std::vector<std::string> lines;
+    std::ifstream log(FsPath(ansiPath));
+    for (std::string line; std::getline(log, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 }  // namespace
+
+bool AgentRuns()
+{
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, kAgentInstanceMutex);
+    if (mutex == nullptr)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    CloseHandle(mutex);
+    return true;
+}
 
 void KestrelCase::SetUp()
 {
@@ -49,8 +68,8 @@ void KestrelCase::SetUp()
     // An instance left over would answer in place of the one under test.
     ASSERT_TRUE(e2e::WaitUntil([] {
         return FindWindowA(kMainWindowClass, nullptr) == nullptr &&
-               FindWindowA(nullptr, kTrayWindowTitle) == nullptr;
-    })) << "a configuration or tray program from elsewhere is still running";
+               FindWindowA(nullptr, kTrayWindowTitle) == nullptr && !AgentRuns();
+    })) << "a configuration program, tray program or agent from elsewhere is still running";
 
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string root = WindowsPathFromEnvironment("KESTREL_TEST_TMP");
@@ -64,6 +83,14 @@ void KestrelCase::SetUp()
 
 void KestrelCase::TearDown()
 {
+    // Ended on its own request, as a user ends it: killing the jobs below
+    // would end it too, but without its own clean-up.
+    if (!m_agentFolder.empty() && AgentRuns()) {
+        e2e::Process request(m_agentFolder + "\\KestrelAgent.exe", "-exit", m_caseFolder);
+        EXPECT_TRUE(request.WaitForExit(e2e::kPatienceMs));
+        EXPECT_TRUE(e2e::WaitUntil([] { return !AgentRuns(); }))
+            << "the agent did not end on KestrelAgent.exe -exit";
+    }
     m_processes.clear();
 }
 
@@ -76,6 +103,13 @@ std::string KestrelCase::MakeProgramFolder(const std::string& utf8Name, Tray kin
     EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
     EXPECT_TRUE(CopyFileA(program.c_str(), (folder + "\\Kestrel.exe").c_str(), FALSE)) << program;
     EXPECT_TRUE(CopyFileA(tray.c_str(), (folder + "\\KestrelTray.exe").c_str(), FALSE)) << tray;
+    // The journey runs the real programs without it.
+    const std::string agent = WindowsPathFromEnvironment("KESTREL_E2E_AGENT");
+    if (!agent.empty()) {
+        EXPECT_TRUE(CopyFileA(agent.c_str(), (folder + "\\KestrelAgent.exe").c_str(), FALSE))
+            << agent;
+        m_agentFolder = folder;
+    }
     return folder;
 }
 
@@ -100,11 +134,12 @@ HWND KestrelCase::WaitForMainWindow(const e2e::Process& process)
 
 std::vector<std::string> KestrelCase::TrayStarts(const std::string& folder) const
 {
-    std::vector<std::string> lines;
-    std::ifstream log(FsPath(folder + "\\tray-starts.log"));
-    for (std::string line; std::getline(log, line);)
-        lines.push_back(line);
-    return lines;
+    return LinesOf(folder + "\\tray-starts.log");
+}
+
+std::vector<std::string> KestrelCase::AgentStarts(const std::string& folder) const
+{
+    return LinesOf(folder + "\\agent-starts.log");
 }
 
 void KestrelCase::SaveShot(HWND window, const std::string& name) const

@@ -19,6 +19,9 @@
 extern const char kMainWindowClass[];
 extern const char kTrayWindowTitle[];
 
+// Whether an agent runs in the session: its instance mutex exists.
+bool AgentRuns();
+
 // What lies beside Kestrel.exe as KestrelTray.exe: the stand-in that only logs
 // its starts, or the real tray program.
 enum class Tray { StandIn, Real };
@@ -28,8 +31,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // A folder of the case (name in UTF-8) holding Kestrel.exe and tray as
-    // KestrelTray.exe; its ANSI path, without a final backslash.
+    // A folder of the case (name in UTF-8) holding Kestrel.exe, tray as
+    // KestrelTray.exe and the agent's stand-in as KestrelAgent.exe (where the
+    // test has one); its ANSI path, without a final backslash.
     std::string MakeProgramFolder(const std::string& utf8Name, Tray tray = Tray::StandIn);
     // "Kestrel.exe" args from folder, with currentDir (default: folder) as
     // the current directory. Killed at the end of the case if still running.
@@ -40,6 +44,8 @@ protected:
     HWND WaitForMainWindow(const e2e::Process& process);
     // The lines the tray stand-in has written in folder, one per start.
     std::vector<std::string> TrayStarts(const std::string& folder) const;
+    // The same of the agent's stand-in.
+    std::vector<std::string> AgentStarts(const std::string& folder) const;
     // Keeps a picture of the window under build/.../e2e-artifacts.
     void SaveShot(HWND window, const std::string& name) const;
 
@@ -47,6 +53,8 @@ protected:
 
 private:
     std::vector<std::unique_ptr<e2e::Process>> m_processes;
+    // Where "KestrelAgent.exe -exit" can be started from at the end.
+    std::string m_agentFolder;
 };
 
 bool FileExists(const std::string& ansiPath);

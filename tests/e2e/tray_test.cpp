@@ -289,19 +289,19 @@ TEST_F(TrayTest, IconOpensTheConfigurationProgramAndItsMenuAsksBeforeEnding)
     EXPECT_EQ(tray.ProcessesStarted(), 1u);
 
     // A double click starts Kestrel.exe from beside the tray program, which
-    // starts a tray program that ends at once.
+    // starts a tray program that ends at once, and the agent.
     ASSERT_TRUE(e2e::ClickAtScreen(icon, 2));
     HWND main = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
         main = FindWindowA(kMainWindowClass, nullptr);
         return main != nullptr && IsWindowVisible(main);
     }));
-    EXPECT_TRUE(WaitUntil([&] { return tray.ProcessesStarted() == 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return tray.ProcessesStarted() == 4; }));
     // Once more while it runs hidden: it only comes forward.
     ShowWindow(main, SW_HIDE);
     ASSERT_TRUE(e2e::ClickAtScreen(icon, 2));
     EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(main) && GetForegroundWindow() == main; }));
-    EXPECT_TRUE(WaitUntil([&] { return tray.ProcessesStarted() == 4; }));
+    EXPECT_TRUE(WaitUntil([&] { return tray.ProcessesStarted() == 5; }));
     EXPECT_EQ(CountWindows(kMainWindowClass), 1);
 
     // Exit answered No changes nothing.
