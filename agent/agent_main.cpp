@@ -31,6 +31,10 @@ std::wstring OwnFolder()
 
 int Run()
 {
+    // A starter that waits for this program to be ready for input (WinExec,
+    // WaitForInputIdle) is released at once: it never reads any.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     const UniqueKernelHandle instance(CreateMutexA(nullptr, FALSE, kAgentInstanceMutex));
     if (!instance || GetLastError() == ERROR_ALREADY_EXISTS)
         return 0;
