@@ -11,6 +11,7 @@
 //       started suspended and then resumed, or with CreateProcessAsUserW
 //   proxy_client RESULT spawnafter EVENT PROGRAM [ARGS...]  the same once EVENT is set
 //   proxy_client RESULT echoarg TEXT            writes TEXT back, in UTF-8
+//   proxy_client RESULT modules PREFIX          "1" when a module named PREFIX... is loaded
 // proxy_client_delay is the same program with ws2_32.dll delay-loaded.
 // STYLE is blocking, nonblocking (select), nonblockingwsa (WSAConnect, then
 // select), poll (WSAPoll), eventselect, asyncselect, wsaconnect,
@@ -41,6 +42,7 @@
 #include <windows.h>
 #include <mswsock.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <ws2tcpip.h>
 
 #include <chrono>
@@ -988,6 +990,16 @@ int main()
     WSAStartup(MAKEWORD(2, 2), &data);
     if (style == "echoarg") {
         std::fprintf(result, "%s\n", Utf8Argument(3).c_str());
+    } else if (style == "modules") {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
+        MODULEENTRY32 module{};
+        module.dwSize = sizeof module;
+        bool found = false;
+        for (BOOL more = Module32First(snapshot, &module); more && !found;
+             more = Module32Next(snapshot, &module))
+            found = _strnicmp(module.szModule, arguments[3].c_str(), arguments[3].size()) == 0;
+        CloseHandle(snapshot);
+        std::fprintf(result, "%d\n", found ? 1 : 0);
     } else if (style == "spawn" || style == "spawnw" || style == "spawnafter" ||
                style == "spawnsuspended" || style == "spawnasuser") {
         std::vector<std::string> spawned = arguments;
