@@ -1,12 +1,13 @@
 // agent/agent_main.cpp
 // The resident agent: no window, one per session, independent of the tray
 // program. It copies the component's files aside, follows "Enable", and puts
-// the library into the user's shells once a second until it is asked to end
+// the library into the user's shells until it is asked to end
 // ("KestrelAgent.exe -exit"). Ending stops the attaching; the libraries
 // already in shells stay loaded but hand nothing on until an agent runs again.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "agent/component_copy.h"
 #include "agent/enable_watch.h"
@@ -14,12 +15,20 @@
 #include "common/command_line.h"
 #include "common/instance_names.h"
 #include "framework/handles.h"
+#include "injection/agent_state.h"
 #include "injection/component_files.h"
 
 namespace {
 
-// New shells are found within this; a scan costs a process list.
-constexpr DWORD kScanIntervalMs = 1000;
+// A scan lists the processes, which is not free (some milliseconds of CPU
+// under Wine). The agent looks every second for a while after its start and
+// after a shell it holds ended (its successor is on its way), and at once
+// whenever a program with the library started another (a folder window's
+// process, a shell started by hand); otherwise every ten seconds, for shells
+// that no such program started.
+constexpr DWORD kQuickScanMs = 1000;
+constexpr DWORD kQuietScanMs = 10000;
+constexpr ULONGLONG kQuickPeriodMs = 10000;
 
 std::wstring OwnFolder()
 {
@@ -49,15 +58,28 @@ int Run()
     agent::EnableWatch enable(installFolder);
     if (!enable.Start())
         return 1;
+    const UniqueKernelHandle wake(CreateEventW(nullptr, FALSE, FALSE, injection::kAgentWakeName));
+    if (!wake)
+        return 1;
     agent::ShellAttacher shells(copyFolder, installFolder);
+    ULONGLONG quickUntil = GetTickCount64() + kQuickPeriodMs;
     for (;;) {
         shells.Scan();
-        const HANDLE waits[] = {exit.Get(), enable.Changed()};
-        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kScanIntervalMs);
+        std::vector<HANDLE> waits = {exit.Get(), enable.Changed(), wake.Get()};
+        const std::size_t fixed = waits.size();
+        for (HANDLE shell : shells.Held()) {
+            if (waits.size() < MAXIMUM_WAIT_OBJECTS)
+                waits.push_back(shell);
+        }
+        const DWORD interval = GetTickCount64() < quickUntil ? kQuickScanMs : kQuietScanMs;
+        const DWORD woken = WaitForMultipleObjects(static_cast<DWORD>(waits.size()),
+                                                   waits.data(), FALSE, interval);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
             return 0;
         if (woken == WAIT_OBJECT_0 + 1 || enable.RetryDue())
             enable.Reread();
+        if (woken >= WAIT_OBJECT_0 + fixed && woken < WAIT_OBJECT_0 + waits.size())
+            quickUntil = GetTickCount64() + kQuickPeriodMs;
     }
 }
 

@@ -143,6 +143,14 @@ void ShellAttacher::Scan()
     }
 }
 
+std::vector<HANDLE> ShellAttacher::Held() const
+{
+    std::vector<HANDLE> held;
+    for (const Shell& shell : m_carrying)
+        held.push_back(shell.process.Get());
+    return held;
+}
+
 bool ShellAttacher::Attach(HANDLE process, DWORD id)
 {
     bool same = false;

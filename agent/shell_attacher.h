@@ -24,6 +24,8 @@ public:
 
     // One look at the running processes.
     void Scan();
+    // The shells carrying the library, to be told when one ends.
+    std::vector<HANDLE> Held() const;
 
 private:
     struct Shell {

@@ -1002,7 +1002,8 @@ void MeasureResident(const std::string& root, bool& ok)
            WaitForSingleObject(shell.hProcess, 100) == WAIT_TIMEOUT) {
     }
     const bool attached = !ReadTimes(held).empty();
-    Sleep(2000);  // the agent's start is over
+    // The agent looks every second for its first ten seconds; idle is after.
+    Sleep(12000);
     const IdleCpu agentCpu = MeasureIdleCpu(agent, folder.path + "\\KestrelAgent.exe");
     TerminateProcess(shell.hProcess, 0);
     WaitForSingleObject(shell.hProcess, 5000);

@@ -76,6 +76,23 @@ bool AgentAllowsStarts()
     return state != nullptr && state->handOn == 1;
 }
 
+void WakeAgent()
+{
+    static std::atomic<HANDLE> s_wake{nullptr};
+    HANDLE wake = s_wake.load();
+    if (wake == nullptr) {
+        wake = OpenEventW(EVENT_MODIFY_STATE, FALSE, injection::kAgentWakeName);
+        if (wake == nullptr)
+            return;  // no agent runs
+        HANDLE expected = nullptr;
+        if (!s_wake.compare_exchange_strong(expected, wake)) {
+            CloseHandle(wake);
+            wake = expected;
+        }
+    }
+    SetEvent(wake);
+}
+
 void BecomeResident()
 {
     g_resident.store(true);

@@ -22,6 +22,9 @@ const std::wstring& ConfigFolder();
 // Whether a carrier hands the library on to a program starting now.
 bool AgentAllowsStarts();
 
+// Tells a running agent that this program started another.
+void WakeAgent();
+
 // A program the library was put into while it ran (a shell): it lives on
 // past any change of settings, so even covered it hands the library on only
 // as a carrier does. Marks the process as carrying it, for its life.

@@ -5,6 +5,7 @@
 // the replacements in place. Otherwise the process runs untouched.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -54,6 +55,15 @@ hook::Coverage Decide(HMODULE self, const injection::Handoff& parent, bool& enab
     return hook::DecideCoverage(&config, listed, parent);
 }
 
+// Replaced functions point into this library from now on: it must stay
+// loaded whatever the program frees.
+bool Pin()
+{
+    HMODULE pinned = nullptr;
+    return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCWSTR>(&OwnModule), &pinned) != FALSE;
+}
+
 bool Start(const injection::StartBlock& block)
 {
     // The parent's copy of the event; set once decided, whatever was decided.
@@ -63,6 +73,26 @@ bool Start(const injection::StartBlock& block)
     if (block.size != sizeof(injection::StartBlock) || self == nullptr)
         return false;
     const injection::Handoff parent = injection::HandoffFromBlock(block);
+    // Already started here: a shell that got the library as a program
+    // started, and that the agent then found. It only becomes resident.
+    static std::atomic<bool> s_started{false};
+    static std::atomic<bool> s_installed{false};
+    if (s_started.exchange(true)) {
+        if (parent.resident && !hook::IsResident()) {
+            // Left untouched at its start (proxying was off): it carries now.
+            if (!s_installed.load()) {
+                if (!Pin())
+                    return false;
+                hook::SetRole(hook::Role::Carrier);
+                hook::InstallHooks(self, true);
+                s_installed.store(true);
+            }
+            hook::BecomeResident();
+        }
+        if (ready)
+            SetEvent(ready.Get());
+        return true;
+    }
     hook::SetConfigFolder(parent.configFolder);
     bool enabled = false;
     const hook::Coverage coverage = Decide(self, parent, enabled);
@@ -70,12 +100,7 @@ bool Start(const injection::StartBlock& block)
     // shell always does, as it outlives any setting.
     const bool carrier = !coverage.covered && (parent.resident || enabled);
     if (coverage.covered || carrier) {
-        // Replaced functions point into this library from now on: it must
-        // stay loaded whatever the program frees.
-        HMODULE pinned = nullptr;
-        if (!GetModuleHandleExW(
-                GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                reinterpret_cast<LPCWSTR>(&OwnModule), &pinned))
+        if (!Pin())
             return false;
         if (coverage.covered) {
             hook::SetProxyServer(coverage.server);
@@ -85,6 +110,7 @@ bool Start(const injection::StartBlock& block)
         if (parent.resident)
             hook::BecomeResident();
         hook::InstallHooks(self, carrier);
+        s_installed.store(true);
     }
     if (ready)
         SetEvent(ready.Get());

@@ -41,6 +41,18 @@ private:
     bool m_outermost;
 };
 
+// A program was started (or not): the agent hears of it, keeping the
+// caller's last error.
+BOOL Started(BOOL started)
+{
+    if (started) {
+        const DWORD error = GetLastError();
+        WakeAgent();
+        SetLastError(error);
+    }
+    return started;
+}
+
 // The child was created suspended. It runs only once the library has
 // decided; should that fail it is ended, and the caller sees a failed start,
 // never an uncovered child. A caller that asked for CREATE_SUSPENDED gets it
@@ -65,7 +77,7 @@ BOOL FinishChild(DWORD flags, LPPROCESS_INFORMATION info)
         return FALSE;
     }
     SetLastError(ERROR_SUCCESS);
-    return TRUE;
+    return Started(TRUE);
 }
 
 // A covered program's children always get the library; a carrier's, and a
@@ -109,9 +121,13 @@ BOOL WINAPI HookCreateProcessA(LPCSTR application, LPSTR commandLine,
                                LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
 {
     NestingGuard guard;
-    if (!guard.Outermost() || !HandsOn())
+    if (!guard.Outermost())
         return CreateProcessA(application, commandLine, processAttributes, threadAttributes,
                               inheritHandles, flags, environment, currentDirectory, startup, info);
+    if (!HandsOn())
+        return Started(CreateProcessA(application, commandLine, processAttributes,
+                                      threadAttributes, inheritHandles, flags, environment,
+                                      currentDirectory, startup, info));
     if (!CreateProcessA(application, commandLine, processAttributes, threadAttributes,
                         inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory,
                         startup, info))
@@ -126,9 +142,13 @@ BOOL WINAPI HookCreateProcessW(LPCWSTR application, LPWSTR commandLine,
                                LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info)
 {
     NestingGuard guard;
-    if (!guard.Outermost() || !HandsOn())
+    if (!guard.Outermost())
         return CreateProcessW(application, commandLine, processAttributes, threadAttributes,
                               inheritHandles, flags, environment, currentDirectory, startup, info);
+    if (!HandsOn())
+        return Started(CreateProcessW(application, commandLine, processAttributes,
+                                      threadAttributes, inheritHandles, flags, environment,
+                                      currentDirectory, startup, info));
     if (!CreateProcessW(application, commandLine, processAttributes, threadAttributes,
                         inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory,
                         startup, info))
@@ -149,9 +169,13 @@ BOOL WINAPI HookCreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR com
         return FALSE;
     }
     NestingGuard guard;
-    if (!guard.Outermost() || !HandsOn())
+    if (!guard.Outermost())
         return original(token, application, commandLine, processAttributes, threadAttributes,
                         inheritHandles, flags, environment, currentDirectory, startup, info);
+    if (!HandsOn())
+        return Started(original(token, application, commandLine, processAttributes,
+                                threadAttributes, inheritHandles, flags, environment,
+                                currentDirectory, startup, info));
     if (!original(token, application, commandLine, processAttributes, threadAttributes,
                   inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory, startup,
                   info))
@@ -172,9 +196,13 @@ BOOL WINAPI HookCreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR c
         return FALSE;
     }
     NestingGuard guard;
-    if (!guard.Outermost() || !HandsOn())
+    if (!guard.Outermost())
         return original(token, application, commandLine, processAttributes, threadAttributes,
                         inheritHandles, flags, environment, currentDirectory, startup, info);
+    if (!HandsOn())
+        return Started(original(token, application, commandLine, processAttributes,
+                                threadAttributes, inheritHandles, flags, environment,
+                                currentDirectory, startup, info));
     if (!original(token, application, commandLine, processAttributes, threadAttributes,
                   inheritHandles, flags | CREATE_SUSPENDED, environment, currentDirectory, startup,
                   info))

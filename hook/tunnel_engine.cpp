@@ -82,6 +82,19 @@ ULONG_PTR OverlappedStatus(int error)
     }
 }
 
+// Looked up, not imported: loading user32 costs every program started with
+// the library tens of milliseconds, and a program that asked for window
+// messages has it loaded already.
+BOOL PostToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    using Post = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+    const HMODULE user = GetModuleHandleW(L"user32.dll");
+    const auto post = user != nullptr ? reinterpret_cast<Post>(reinterpret_cast<void*>(
+                                            GetProcAddress(user, "PostMessageW")))
+                                      : nullptr;
+    return post != nullptr && post(window, message, wParam, lParam);
+}
+
 struct Completion {
     bool closed = false;  // the program closed the socket meanwhile
     HANDLE port = nullptr;
@@ -124,7 +137,7 @@ Completion EndTunnel(SOCKET socket, int error, bool tellSelection)
         // FD_CONNECT is posted before the selection is given back, so it
         // arrives ahead of the FD_WRITE the system then posts.
         if (wantsConnect)
-            PostMessageW(selection.window, selection.message, socket,
+            PostToWindow(selection.window, selection.message, socket,
                          WSAMAKESELECTREPLY(FD_CONNECT, error));
         if (error == 0 && others != 0)
             WSAAsyncSelect(socket, selection.window, selection.message, others);
