@@ -3,6 +3,8 @@
 // program's children start with the library (of their width) too, told that
 // their parent is covered and which server it uses; they decide for
 // themselves from client.db, and are covered whenever they cannot read it.
+// A carrier's children (and a shell's) get it only while the agent says
+// proxying is on, told nothing but where client.db is.
 #pragma once
 
 #include <windows.h>

@@ -8,45 +8,28 @@
 // "KestrelAgent.exe -exit" sets the exit event.
 #include <windows.h>
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
 #include "common/command_line.h"
+#include "common/instance_names.h"
+#include "framework/handles.h"
+#include "tests/e2e/start_log.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    if (!LogThisStart("agent-starts.log"))
         return 1;
-    char log[MAX_PATH + 16] = {};
-    std::memcpy(log, path, length);
-    char* name = std::strrchr(log, '\\');
-    std::strcpy(name != nullptr ? name + 1 : log, "agent-starts.log");
-    {
-        std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(log, "ab"), &std::fclose);
-        if (!out)
-            return 1;
-        std::fprintf(out.get(), "%s|%s\n", path, GetCommandLineA());
-    }
 
     if (HasExitRequest(GetCommandLineA())) {
-        HANDLE exit = OpenEventA(EVENT_MODIFY_STATE, FALSE, "Local\\KestrelAgent.Exit");
-        if (exit != nullptr) {
-            SetEvent(exit);
-            CloseHandle(exit);
-        }
+        const UniqueKernelHandle exit(OpenEventA(EVENT_MODIFY_STATE, FALSE, kAgentExitEvent));
+        if (exit)
+            SetEvent(exit.Get());
         return 0;
     }
-    HANDLE instance = CreateMutexA(nullptr, FALSE, "Local\\KestrelAgent.Instance");
-    if (instance == nullptr || GetLastError() == ERROR_ALREADY_EXISTS)
+    const UniqueKernelHandle instance(CreateMutexA(nullptr, FALSE, kAgentInstanceMutex));
+    if (!instance || GetLastError() == ERROR_ALREADY_EXISTS)
         return 0;
-    HANDLE exit = CreateEventA(nullptr, TRUE, FALSE, "Local\\KestrelAgent.Exit");
-    if (exit == nullptr)
+    const UniqueKernelHandle exit(CreateEventA(nullptr, TRUE, FALSE, kAgentExitEvent));
+    if (!exit)
         return 1;
-    WaitForSingleObject(exit, INFINITE);
-    CloseHandle(exit);
-    CloseHandle(instance);
+    WaitForSingleObject(exit.Get(), INFINITE);
     return 0;
 }
