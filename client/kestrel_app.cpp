@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include "client/kestrel_dlg.h"
+#include "common/agent_instance.h"
 #include "common/command_line.h"
 #include "common/instance_names.h"
 #include "common/module_dir.h"
@@ -30,13 +31,8 @@ void StartTrayProgram()
 
 void StartAgentProgram()
 {
-    // A mutex we may not open (an elevated agent's) is a running agent too;
-    // another start would only end at once.
-    if (HANDLE running = OpenMutexA(SYNCHRONIZE, FALSE, kAgentInstanceMutex)) {
-        CloseHandle(running);
-        return;
-    }
-    if (GetLastError() != ERROR_ACCESS_DENIED)
+    // Another start would only end at once.
+    if (!AgentRuns())
         StartModuleBackgroundProgram(kAgentProgramFile);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hook/lookup_hooks.h"
+#include "hook/name_resolution.h"
 #include "hook/proxy_settings.h"
 #include "hook/route.h"
 #include "hook/socket_registry.h"
@@ -246,14 +247,8 @@ BOOL WSAAPI HookWSAConnectByNameA(SOCKET socket, LPCSTR nodeName, LPCSTR service
 {
     if (nodeName == nullptr || serviceName == nullptr)
         return FailBool(WSAEINVAL);
-    auto wide = [](LPCSTR text) {
-        const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-        std::wstring result(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, text, -1, &result[0], length);
-        return result;
-    };
-    std::wstring node = wide(nodeName);
-    std::wstring service = wide(serviceName);
+    std::wstring node = WidenAnsi(nodeName);
+    std::wstring service = WidenAnsi(serviceName);
     return HookWSAConnectByNameW(socket, &node[0], &service[0], localAddressLength, localAddress,
                                  remoteAddressLength, remoteAddress, timeout, reserved);
 }

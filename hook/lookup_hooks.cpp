@@ -164,15 +164,6 @@ struct AnsiRequest {
     bool hasHints = false;
 };
 
-std::wstring WidenAnsi(PCSTR text)
-{
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(length, 1)), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.resize(std::wcslen(wide.c_str()));
-    return wide;
-}
-
 int LookupAnsi(const AnsiRequest& request, void*& result)
 {
     PADDRINFOEXW wide = nullptr;

@@ -45,12 +45,7 @@ std::string AsciiName(const char* name)
         ascii = static_cast<unsigned char>(*at) < 0x80;
     if (ascii)
         return name;  // the common case, and the same in every code page
-    const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-    if (length <= 0)
-        return std::string();
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name, -1, &wide[0], length);
-    return AsciiName(wide.c_str());
+    return AsciiName(WidenAnsi(name).c_str());
 }
 
 bool ProxyResolves(const std::string& name)
@@ -85,6 +80,17 @@ std::string StandIn(const std::string& name, AddressForm form)
 {
     const std::uint32_t address = AddressForName(name);
     return address != 0 ? ReservedText(address, form) : std::string();
+}
+
+std::wstring WidenAnsi(const char* text)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
+    wide.pop_back();  // the terminator counted in length
+    return wide;
 }
 
 std::wstring Widen(const std::string& ascii)

@@ -12,20 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/agent_instance.h"
 #include "common/instance_names.h"
-
-namespace {
-
-bool AgentRuns()
-{
-    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, kAgentInstanceMutex);
-    if (mutex == nullptr)
-        return GetLastError() == ERROR_ACCESS_DENIED;
-    CloseHandle(mutex);
-    return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
