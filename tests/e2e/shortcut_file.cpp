@@ -7,7 +7,8 @@
 
 namespace e2e {
 
-bool MakeShortcut(const std::string& linkPath, const std::string& target)
+bool MakeShortcut(const std::string& linkPath, const std::string& target,
+                  const std::string& arguments, const std::string& iconFile)
 {
     const HRESULT started = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     bool saved = false;
@@ -17,6 +18,8 @@ bool MakeShortcut(const std::string& linkPath, const std::string& target)
         IPersistFile* file = nullptr;
         WCHAR widePath[MAX_PATH * 2];
         if (SUCCEEDED(link->SetPath(target.c_str())) &&
+            SUCCEEDED(link->SetArguments(arguments.c_str())) &&
+            (iconFile.empty() || SUCCEEDED(link->SetIconLocation(iconFile.c_str(), 0))) &&
             SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
             MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH * 2) > 0)
             saved = SUCCEEDED(file->Save(widePath, TRUE));
