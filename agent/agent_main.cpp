@@ -6,12 +6,14 @@
 // already in shells stay loaded but hand nothing on until an agent runs again.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "agent/component_copy.h"
 #include "agent/enable_watch.h"
 #include "agent/shell_attacher.h"
+#include "agent/window_watch.h"
 #include "common/command_line.h"
 #include "common/instance_names.h"
 #include "framework/handles.h"
@@ -20,12 +22,12 @@
 
 namespace {
 
-// A scan lists the processes, which is not free (some milliseconds of CPU
-// under Wine). The agent looks every second for a while after its start and
-// after a shell it holds ended (its successor is on its way), and at once
-// whenever a program with the library started another (a folder window's
-// process, a shell started by hand); otherwise every ten seconds, for shells
-// that no such program started.
+// A scan lists the processes, which is not free (about a millisecond of CPU
+// under Wine). The agent looks at once when a shell it has not seen makes a
+// window or a program with the library started another, every second for a
+// while after its own start and after a shell it holds ended (its successor
+// is on its way), and otherwise every ten seconds, for a shell on another
+// desktop or one that made no window yet.
 constexpr DWORD kQuickScanMs = 1000;
 constexpr DWORD kQuietScanMs = 10000;
 constexpr ULONGLONG kQuickPeriodMs = 10000;
@@ -62,24 +64,38 @@ int Run()
     if (!wake)
         return 1;
     agent::ShellAttacher shells(copyFolder, installFolder);
+    agent::WindowWatch windows;
     ULONGLONG quickUntil = GetTickCount64() + kQuickPeriodMs;
+    ULONGLONG nextScan = 0;
     for (;;) {
-        shells.Scan();
+        const ULONGLONG now = GetTickCount64();
+        const DWORD interval = now < quickUntil ? kQuickScanMs : kQuietScanMs;
+        if (now >= nextScan) {
+            shells.Scan();
+            windows.Forget();
+            nextScan = now + interval;
+        }
         std::vector<HANDLE> waits = {exit.Get(), enable.Changed(), wake.Get()};
         const std::size_t fixed = waits.size();
         for (HANDLE shell : shells.Held()) {
-            if (waits.size() < MAXIMUM_WAIT_OBJECTS)
+            if (waits.size() < MAXIMUM_WAIT_OBJECTS - 1)
                 waits.push_back(shell);
         }
-        const DWORD interval = GetTickCount64() < quickUntil ? kQuickScanMs : kQuietScanMs;
-        const DWORD woken = WaitForMultipleObjects(static_cast<DWORD>(waits.size()),
-                                                   waits.data(), FALSE, interval);
+        const DWORD woken = MsgWaitForMultipleObjects(
+            static_cast<DWORD>(waits.size()), waits.data(), FALSE,
+            static_cast<DWORD>(nextScan - std::min(nextScan, GetTickCount64())), QS_ALLINPUT);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
             return 0;
         if (woken == WAIT_OBJECT_0 + 1 || enable.RetryDue())
             enable.Reread();
-        if (woken >= WAIT_OBJECT_0 + fixed && woken < WAIT_OBJECT_0 + waits.size())
+        if (woken == WAIT_OBJECT_0 + 2)
+            nextScan = 0;
+        if (woken >= WAIT_OBJECT_0 + fixed && woken < WAIT_OBJECT_0 + waits.size()) {
             quickUntil = GetTickCount64() + kQuickPeriodMs;
+            nextScan = 0;
+        }
+        if (windows.NewShellSeen())
+            nextScan = 0;
     }
 }
 

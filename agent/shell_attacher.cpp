@@ -1,7 +1,7 @@
 // agent/shell_attacher.cpp
 #include "agent/shell_attacher.h"
 
-#include <tlhelp32.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -23,6 +23,9 @@ constexpr wchar_t kShellImage[] = L"explorer.exe";
 constexpr ULONGLONG kRetryMs = 3000;
 constexpr ULONGLONG kForeignRetryMs = 60000;
 constexpr DWORD kOtherLauncherTimeoutMs = 20000;
+constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+
+using QuerySystemInformation = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
 
 #ifdef _WIN64
 constexpr wchar_t kOtherLibrary[] = L"KestrelHook.dll";
@@ -104,26 +107,13 @@ void ShellAttacher::Scan()
                                                WAIT_OBJECT_0;
                                     }),
                      m_carrying.end());
-    const HANDLE list = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (list == INVALID_HANDLE_VALUE)
-        return;
-    const UniqueKernelHandle snapshot(list);
     const ULONGLONG now = GetTickCount64();
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
-         more = Process32NextW(snapshot.Get(), &entry)) {
-        const DWORD id = entry.th32ProcessID;
-        if (_wcsicmp(entry.szExeFile, kShellImage) != 0 || id == GetCurrentProcessId())
-            continue;
+    for (const DWORD id : SessionShells()) {
         if (std::any_of(m_carrying.begin(), m_carrying.end(),
                         [id](const Shell& shell) { return shell.id == id; }))
             continue;
         const auto wait = m_notBefore.find(id);
         if (wait != m_notBefore.end() && now < wait->second)
-            continue;
-        DWORD session = 0;
-        if (!ProcessIdToSessionId(id, &session) || session != m_session)
             continue;
         const HANDLE process = OpenProcess(
             injection::kResidentStartAccess | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
@@ -141,6 +131,50 @@ void ShellAttacher::Scan()
         else
             m_notBefore[id] = now + kRetryMs;
     }
+}
+
+// The system's own process list, not a toolhelp snapshot: a third of the
+// cost, and each entry has its session.
+std::vector<DWORD> ShellAttacher::SessionShells()
+{
+    static const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<DWORD> shells;
+    if (query == nullptr)
+        return shells;
+    if (m_processList.empty())
+        m_processList.resize(64 * 1024);
+    for (;;) {
+        ULONG needed = 0;
+        const NTSTATUS status =
+            query(SystemProcessInformation, m_processList.data(),
+                  static_cast<ULONG>(m_processList.size()), &needed);
+        if (status == kInfoLengthMismatch && m_processList.size() < 64u * 1024 * 1024) {
+            m_processList.resize(std::max<std::size_t>(needed + 16 * 1024,
+                                                       m_processList.size() * 2));
+            continue;
+        }
+        if (status < 0)
+            return shells;
+        break;
+    }
+    const std::size_t shellLength = std::wcslen(kShellImage);
+    for (std::size_t offset = 0;;) {
+        const auto* entry =
+            reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(m_processList.data() + offset);
+        const DWORD id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(entry->UniqueProcessId));
+        if (entry->SessionId == m_session && id != GetCurrentProcessId() &&
+            entry->ImageName.Buffer != nullptr &&
+            entry->ImageName.Length == shellLength * sizeof(wchar_t) &&
+            _wcsnicmp(entry->ImageName.Buffer, kShellImage, shellLength) == 0)
+            shells.push_back(id);
+        if (entry->NextEntryOffset == 0 ||
+            offset + entry->NextEntryOffset + sizeof(SYSTEM_PROCESS_INFORMATION) >
+                m_processList.size())
+            break;
+        offset += entry->NextEntryOffset;
+    }
+    return shells;
 }
 
 std::vector<HANDLE> ShellAttacher::Held() const

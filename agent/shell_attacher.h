@@ -33,6 +33,8 @@ private:
         UniqueKernelHandle process;  // held, so that the id cannot be reused meanwhile
     };
 
+    // Ids of this session's processes named explorer.exe, but this one.
+    std::vector<DWORD> SessionShells();
     bool Attach(HANDLE process, DWORD id);
     bool AttachOtherWidth(DWORD id);
     void Remember(DWORD id, UniqueKernelHandle process);
@@ -42,6 +44,7 @@ private:
     DWORD m_session = 0;
     std::vector<Shell> m_carrying;
     std::map<DWORD, ULONGLONG> m_notBefore;  // by process id: when to try again
+    std::vector<BYTE> m_processList;         // kept between scans: it seldom grows
 };
 
 // Whether a process is the same user's, at no higher integrity level.

@@ -259,6 +259,12 @@ TEST_F(AgentCase, ShellsStartedBeforeAndAfterTheAgentCarryTheLibrary)
         EXPECT_NE(-1, ms) << rows[i].title << ": never carried";
         std::printf("  %s: carrying after %lld ms\n", rows[i].title, ms);
     }
+    // Once the agent has settled, a shell nothing of ours started is found by
+    // its regular look.
+    std::this_thread::sleep_for(std::chrono::seconds(11));
+    const long long ms = WaitUntilCarrying(StartShell("after the agent settled"));
+    EXPECT_NE(-1, ms) << "a shell started after the agent settled never carried";
+    std::printf("  after the agent settled: carrying after %lld ms\n", ms);
 }
 
 struct ClientRow {
