@@ -5,7 +5,9 @@
 // the configuration program finds the agent. Exit code 0 when all three
 // appeared within the seconds given on the command line (default 60), 1
 // otherwise; it says which one is missing. With "ended" after the seconds it
-// waits instead until none of the three is left, and says which one stayed.
+// waits instead until none of the three is left, and says which one stayed;
+// with "logon", for the two that start at logon: the tray program and the
+// agent, without the main window.
 #include <windows.h>
 
 #include <cstdio>
@@ -19,6 +21,7 @@ int main(int argc, char** argv)
 {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     const bool awaitEnd = argc > 2 && std::strcmp(argv[2], "ended") == 0;
+    const bool logon = argc > 2 && std::strcmp(argv[2], "logon") == 0;
     const DWORD start = GetTickCount();
     bool mainWindow = false;
     bool trayWindow = false;
@@ -28,7 +31,7 @@ int main(int argc, char** argv)
         trayWindow = FindWindowA(nullptr, kTrayWindowTitle) != nullptr;
         agent = AgentRuns();
         const bool done = awaitEnd ? !mainWindow && !trayWindow && !agent
-                                   : mainWindow && trayWindow && agent;
+                                   : (mainWindow || logon) && trayWindow && agent;
         if (done)
             return 0;
         if (GetTickCount() - start >= DWORD(seconds) * 1000)
@@ -36,7 +39,7 @@ int main(int argc, char** argv)
         Sleep(100);
     }
     const char* form = awaitEnd ? "%s still there\n" : "no %s\n";
-    if (mainWindow == awaitEnd)
+    if (mainWindow == awaitEnd && !logon)
         std::printf(form, "main window");
     if (trayWindow == awaitEnd)
         std::printf(form, "tray window");
