@@ -84,8 +84,9 @@ FunctionEnd
 !insertmacro EndPrograms ""
 !insertmacro EndPrograms "un."
 
-; Deletes $R0, waiting up to 5 s for a program that is still ending; a file
-; still held then is renamed aside, to be removed once free. Sets $R1 to the
+; Deletes $R0, waiting up to 5 s for a program that is still ending (a
+; library, never); a file still held then is renamed aside, to be removed
+; once free. Sets $R1 to the
 ; name it was set aside as, or "" when it is gone.
 !macro SetAside un
 Function ${un}SetAside
@@ -93,7 +94,12 @@ Function ${un}SetAside
   ${IfNot} ${FileExists} "$R0"
     Return
   ${EndIf}
+  ; A library is held by programs that do not end for us: no waiting there.
   StrCpy $R2 0
+  StrCpy $R3 $R0 4 -4
+  ${If} $R3 == ".dll"
+    StrCpy $R2 24
+  ${EndIf}
   ${Do}
     ClearErrors
     Delete "$R0"
