@@ -1,6 +1,8 @@
 // client/home_page.cpp
 #include "client/home_page.h"
 
+#include <string>
+
 #include "client/resource.h"
 #include "client/web_site.h"
 
@@ -71,9 +73,8 @@ void CHomePage::ShowFallback(const RECT& area)
     const int lineHeight = line.top;
     const int width = (area.right - area.left) - 2 * margin;
 
-    char note[256] = {};
-    LoadStringA(GetResourceInstance(), IDS_HOME_UNAVAILABLE, note, sizeof note);
-    m_fallbackText = CreateWindowExA(0, "STATIC", note, WS_CHILD | WS_VISIBLE | SS_LEFT,
+    const std::string note = LoadResourceString(IDS_HOME_UNAVAILABLE);
+    m_fallbackText = CreateWindowExA(0, "STATIC", note.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT,
                                      area.left + margin, area.top + margin, width, 3 * lineHeight,
                                      GetSafeHwnd(), nullptr, GetModuleHandleA(nullptr), nullptr);
     if (m_fallbackText)

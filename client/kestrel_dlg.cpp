@@ -9,15 +9,6 @@
 #include "client/web_site.h"
 #include "framework/app.h"
 
-namespace {
-std::string LoadText(UINT id)
-{
-    char text[256] = {};
-    LoadStringA(GetResourceInstance(), id, text, sizeof text);
-    return text;
-}
-}  // namespace
-
 CKestrelDlg::CKestrelDlg()
     : CDialog(IDD_KESTREL_DIALOG),
       m_icon(LoadIconA(GetResourceInstance(), MAKEINTRESOURCEA(IDI_KESTREL)))
@@ -35,7 +26,7 @@ bool CKestrelDlg::OnInitDialog()
     CDialog::OnInitDialog();
 
     if (HMENU systemMenu = GetSystemMenu(GetSafeHwnd(), FALSE)) {
-        const std::string about = LoadText(IDS_ABOUTBOX);
+        const std::string about = LoadResourceString(IDS_ABOUTBOX);
         if (!about.empty()) {
             AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
             AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, about.c_str());
@@ -50,7 +41,8 @@ bool CKestrelDlg::OnInitDialog()
 
     m_tabCtrl.InitPages();
 
-    const std::string caption = LoadText(IDS_PRODUCT_NAME) + " " + LoadText(IDS_VERSION);
+    const std::string caption =
+        LoadResourceString(IDS_PRODUCT_NAME) + " " + LoadResourceString(IDS_VERSION);
     SetWindowTextA(GetSafeHwnd(), caption.c_str());
     return true;
 }

@@ -3,7 +3,7 @@
 
 #include "client/page_tab_ctrl.h"
 #include "framework/dialog.h"
-#include "framework/handles.h"
+#include "framework/gui_handles.h"
 
 // The main window: a tab control with the four pages, a menu bar and an
 // About entry in the system menu. Exit ends it with IDOK, closing with IDCANCEL.

@@ -4,6 +4,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <string>
+
 #include "client/resource.h"
 
 namespace {
@@ -23,13 +25,11 @@ constexpr int kProgramsTab = 2;
 
 void CPageTabCtrl::InitPages()
 {
-    const HINSTANCE resources = GetResourceInstance();
     for (int i = 0; i < static_cast<int>(sizeof kTabs / sizeof kTabs[0]); ++i) {
-        char label[64] = {};
-        LoadStringA(resources, kTabs[i].label, label, sizeof label);
+        std::string label = LoadResourceString(kTabs[i].label);
         TCITEMA item = {};
         item.mask = TCIF_TEXT;
-        item.pszText = label;
+        item.pszText = label.data();
         SendMessage(TCM_INSERTITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
     }
     CreatePages();

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "client/address_text.h"
 #include "client/resource.h"
 #include "common/config_notify.h"
 #include "common/module_dir.h"
 #include "framework/app.h"
-#include "socks/socks_test.h"
 #include "store/config_db.h"
 
 namespace {
@@ -18,57 +18,7 @@ namespace {
 const char kDefaultServerAddress[] = "192.168.1.1";
 const int kPasswordMaxChars = 30;
 
-std::string LoadString(UINT id)
-{
-    char text[256];
-    const int got = LoadStringA(GetResourceInstance(), id, text, sizeof text);
-    return std::string(text, got > 0 ? static_cast<size_t>(got) : 0);
-}
-
 }  // namespace
-
-int GetOctet(const char* address, int n)
-{
-    const char* field = address;
-    for (int i = 0; i < n; ++i) {
-        // The search starts one character into the field; an empty text has
-        // no such character.
-        if (*field == '\0')
-            return 0;
-        const char* dot = std::strchr(field + 1, '.');
-        if (!dot)
-            return 0;
-        field = dot + 1;
-    }
-    // Only the low 8 bits count, so they are all that is kept of a long number.
-    unsigned value = 0;
-    for (; *field >= '0' && *field <= '9'; ++field)
-        value = (value * 10 + static_cast<unsigned>(*field - '0')) & 0xFFu;
-    return static_cast<int>(value);
-}
-
-DWORD WINAPI TestThreadProc(LPVOID param)
-{
-    std::unique_ptr<TestRequest> request(static_cast<TestRequest*>(param));
-    ProxyTestInfo info = {};
-    // A text a field cannot hold (a user name over 255 bytes) leaves the field
-    // unterminated, and the test then fails without connecting.
-    SetProxyTestText(info.proxyAddress, request->address);
-    info.proxyPort = request->port;
-    info.protocol = request->type == 5 ? kProxyProtocolSocks5 : kProxyProtocolSocks4;
-    SetProxyTestText(info.userName, request->userName);
-    SetProxyTestText(info.password, request->password);
-    SetProxyTestText(info.destAddress, "127.0.0.1");
-    info.destPort = 80;
-
-    socks::OwnedSocket tunnel(TestProxy(AF_INET, SOCK_STREAM, 0, &info));
-    // The page may be gone by now (the main window closed during the test):
-    // then nobody is told, and nothing of the page is touched.
-    if (HWND page = request->target->page.load())
-        SendMessageA(page, WM_TESTRESULT, tunnel.Valid() ? 1 : 0, 0);
-    tunnel.Close();
-    return 1;
-}
 
 CServerPage::CServerPage() : CDialog(IDD_SERVER_PAGE) {}
 
@@ -174,8 +124,8 @@ void CServerPage::StartTest()
 void CServerPage::ShowTestResult(bool succeeded)
 {
     m_testButton.Enable(true);
-    const std::string caption = LoadString(IDS_PRODUCT_NAME);
-    const std::string text = LoadString(succeeded ? IDS_TEST_SUCCEEDED : IDS_TEST_FAILED);
+    const std::string caption = LoadResourceString(IDS_PRODUCT_NAME);
+    const std::string text = LoadResourceString(succeeded ? IDS_TEST_SUCCEEDED : IDS_TEST_FAILED);
     MessageBoxA(GetSafeHwnd(), text.c_str(), caption.c_str(),
                 MB_OK | (succeeded ? MB_ICONINFORMATION : MB_ICONEXCLAMATION));
     // The worker goes on only now, to close the tunnel and end: the test is

@@ -13,13 +13,6 @@ const char kEnableKey[] = "Enable";
 const COLORREF kLinkColor = RGB(50, 50, 255);
 // The hand cursor in the Windows help program, for systems without IDC_HAND.
 const WORD kHelpProgramHandCursor = 106;
-
-std::string LoadText(UINT id)
-{
-    char text[256] = {};
-    LoadStringA(GetResourceInstance(), id, text, sizeof text);
-    return text;
-}
 }  // namespace
 
 CStatusPage::CStatusPage() : CDialog(IDD_STATUS_PAGE) {}
@@ -45,7 +38,7 @@ bool CStatusPage::OnInitDialog()
 
     SetHandCursor();
     m_link.SetLink(true).SetTextColor(kLinkColor).SetFontUnderline(true);
-    m_link.SetLinkUrl(LoadText(IDS_WEB_SITE));
+    m_link.SetLinkUrl(LoadResourceString(IDS_WEB_SITE));
     m_link.SetLinkCursor(m_handCursor);
     return true;
 }

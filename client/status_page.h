@@ -3,7 +3,7 @@
 
 #include "controls/link_label.h"
 #include "framework/dialog.h"
-#include "framework/handles.h"
+#include "framework/gui_handles.h"
 
 // The page that switches proxying on and off: two radio buttons bound to the
 // setting "Enable", and a link to the product web site.
@@ -29,5 +29,5 @@ private:
     HCURSOR m_handCursor = nullptr;
     // The hand taken from the help program when the system has none, copied
     // because the library it came from is released at once.
-    UniqueHandle<HCURSOR, DestroyCursor> m_fallbackCursor;
+    UniqueCursor m_fallbackCursor;
 };

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "common/ansi_text.h"
 #include "framework/app.h"
 
 const char kWebBrowserClassId[] = "{8856F961-340A-11D0-A96B-00C04FD705A2}";
@@ -27,17 +28,6 @@ HMODULE HostLibrary()
         return init && init() ? module : nullptr;
     }();
     return library;
-}
-
-std::wstring Wide(const char* text)
-{
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length) - 1);
-    return wide;
 }
 
 }  // namespace
@@ -84,7 +74,7 @@ void CWebBrowser2::Navigate(const char* url, VARIANT* flags, VARIANT* targetFram
     ComPtr<IDispatch> browser = GetControlUnknown().As<IDispatch>(IID_IDispatch);
     if (!browser)
         return;
-    BSTR urlText = SysAllocString(Wide(url).c_str());
+    BSTR urlText = SysAllocString(WideFromAnsi(url).c_str());
     if (!urlText)
         return;
     VARIANT empty[4];

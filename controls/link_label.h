@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "controls/gdi_handles.h"
+#include "framework/gui_handles.h"
 #include "framework/wnd.h"
 
 // A static text control of a dialog template that looks and acts like a web

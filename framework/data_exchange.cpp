@@ -26,13 +26,6 @@ std::string WindowTextOf(HWND window)
     return std::string(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
 }
 
-std::string LoadResourceString(UINT id)
-{
-    char buffer[512];
-    const int got = LoadStringA(GetResourceInstance(), id, buffer, sizeof buffer);
-    return std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0);
-}
-
 }  // namespace
 
 HWND CDataExchange::PrepareControl(int id)

@@ -2,9 +2,13 @@
 #include "framework/dialog.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 HINSTANCE g_resourceInstance = nullptr;
+// A table string counts its UTF-16 units in 16 bits; each becomes at most
+// two ANSI bytes.
+constexpr int kMaxResourceStringBytes = 2 * 65536;
 
 // Messages whose dialog procedure result is the value itself rather than
 // TRUE/FALSE with the value in DWLP_MSGRESULT.
@@ -38,6 +42,23 @@ HINSTANCE GetResourceInstance()
 void SetResourceInstance(HINSTANCE instance)
 {
     g_resourceInstance = instance;
+}
+
+std::string LoadResourceString(UINT id)
+{
+    // LoadStringA cannot say how long a string is: a result that (nearly)
+    // fills the buffer may have been cut, a double-byte character short of
+    // the end, so it is read again with more room.
+    std::vector<char> text(256);
+    for (;;) {
+        const int size = static_cast<int>(text.size());
+        const int got = LoadStringA(GetResourceInstance(), id, text.data(), size);
+        if (got <= 0)
+            return std::string();
+        if (got < size - 2 || size >= kMaxResourceStringBytes)
+            return std::string(text.data(), static_cast<std::size_t>(got));
+        text.resize(text.size() * 2);
+    }
 }
 
 CDialog::CDialog(UINT templateId) : m_templateId(templateId) {}

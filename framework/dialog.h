@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "framework/data_exchange.h"
 #include "framework/wnd.h"
 
@@ -73,3 +75,6 @@ private:
 // default; tests may point it elsewhere).
 HINSTANCE GetResourceInstance();
 void SetResourceInstance(HINSTANCE instance);
+
+// A string of that instance's string table, whole; empty when it is missing.
+std::string LoadResourceString(UINT id);

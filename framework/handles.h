@@ -39,6 +39,5 @@ private:
     Handle m_handle = nullptr;
 };
 
-using UniqueMenu = UniqueHandle<HMENU, DestroyMenu>;
-using UniqueIcon = UniqueHandle<HICON, DestroyIcon>;
+// Kernel objects; the user-interface ones are in framework/gui_handles.h.
 using UniqueKernelHandle = UniqueHandle<HANDLE, CloseHandle>;

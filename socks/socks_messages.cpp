@@ -9,11 +9,11 @@ namespace {
 
 constexpr std::uint8_t kSocks4Version = 0x04;
 constexpr std::uint8_t kSocks4ReplyVersion = 0x00;
-constexpr std::uint8_t kSocks4Granted = 0x5A;
 
 constexpr std::uint8_t kSocks5Version = 0x05;
 constexpr std::uint8_t kMethodNoAuthentication = 0x00;
 constexpr std::uint8_t kMethodUserPassword = 0x02;
+constexpr std::uint8_t kNoAcceptableMethod = 0xFF;
 constexpr std::uint8_t kUserPasswordVersion = 0x01;
 constexpr std::uint8_t kSocks5Succeeded = 0x00;
 constexpr std::uint8_t kAddressTypeIpv4 = 0x01;
@@ -95,7 +95,12 @@ std::array<std::uint8_t, 9> EncodeSocks4Connect(const Ipv4Endpoint& destination)
  */
 bool Socks4Granted(const ReplyHead& reply)
 {
-    return reply[0] == kSocks4ReplyVersion && reply[1] == kSocks4Granted;
+    return Socks4ReplyCode(reply) == kSocks4RequestGranted;
+}
+
+int Socks4ReplyCode(const ReplyHead& reply)
+{
+    return reply[0] == kSocks4ReplyVersion ? reply[1] : -1;
 }
 
 /*
@@ -133,6 +138,11 @@ Socks5Method DecodeSocks5MethodChoice(const ReplyHead& reply)
     default:
         return Socks5Method::Unusable;
     }
+}
+
+bool Socks5NoAcceptableMethod(const ReplyHead& reply)
+{
+    return reply[0] == kSocks5Version && reply[1] == kNoAcceptableMethod;
 }
 
 /*
@@ -248,7 +258,12 @@ bool EncodeSocks5ConnectName(std::string_view host, std::uint16_t port,
  */
 bool Socks5Granted(const ReplyHead& reply)
 {
-    return reply[0] == kSocks5Version && reply[1] == kSocks5Succeeded;
+    return Socks5ReplyCode(reply) == kSocks5Succeeded;
+}
+
+int Socks5ReplyCode(const ReplyHead& reply)
+{
+    return reply[0] == kSocks5Version ? reply[1] : -1;
 }
 
 int Socks5ReplyRestSize(const Socks5ReplyMiddle& middle)

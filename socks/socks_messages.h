@@ -37,6 +37,9 @@ using ReplyHead = std::array<std::uint8_t, 2>;
 
 std::array<std::uint8_t, 9> EncodeSocks4Connect(const Ipv4Endpoint& destination);
 bool Socks4Granted(const ReplyHead& reply);
+// CD of a SOCKS 4 reply; -1 when the head is not a SOCKS 4 reply.
+int Socks4ReplyCode(const ReplyHead& reply);
+constexpr int kSocks4RequestGranted = 0x5A;
 // What follows the head of a SOCKS 4 reply.
 constexpr std::size_t kSocks4ReplyRestSize = 6;
 
@@ -44,6 +47,9 @@ std::array<std::uint8_t, 4> EncodeSocks5Greeting();
 
 enum class Socks5Method { NoAuthentication, UserPassword, Unusable };
 Socks5Method DecodeSocks5MethodChoice(const ReplyHead& reply);
+// The one unusable choice that is an answer rather than a broken reply: the
+// server takes none of the methods offered.
+bool Socks5NoAcceptableMethod(const ReplyHead& reply);
 
 // One length byte each in the sub-negotiation.
 constexpr std::size_t kMaxSocks5CredentialSize = 255;
@@ -64,6 +70,22 @@ constexpr std::size_t kMaxSocks5NameSize = 255;
 bool EncodeSocks5ConnectName(std::string_view host, std::uint16_t port,
                              std::vector<std::uint8_t>& message);
 bool Socks5Granted(const ReplyHead& reply);
+
+// REP of a CONNECT reply (RFC 1928, section 6).
+enum class Socks5Reply : std::uint8_t {
+    Succeeded = 0x00,
+    GeneralFailure = 0x01,
+    NotAllowedByRuleset = 0x02,
+    NetworkUnreachable = 0x03,
+    HostUnreachable = 0x04,
+    ConnectionRefused = 0x05,
+    TtlExpired = 0x06,
+    CommandNotSupported = 0x07,
+    AddressTypeNotSupported = 0x08,
+};
+// REP of a SOCKS 5 reply head, whatever its value; -1 when the head is not a
+// SOCKS 5 reply.
+int Socks5ReplyCode(const ReplyHead& reply);
 
 // The bound address that follows the head of a CONNECT reply varies in
 // length: its first bytes (RSV, ATYP and the first byte of BND.ADDR) tell

@@ -10,6 +10,9 @@
 #include <vector>
 
 using socks::Deadline;
+using socks::HandshakeResult;
+using socks::HandshakeStep;
+using socks::HandshakeTrace;
 using socks::Ipv4Endpoint;
 using socks::kInvalidSocket;
 using socks::OwnedSocket;
@@ -67,6 +70,48 @@ OwnedSocket ConnectToProxy(int family, int type, int protocol, const Ipv4Endpoin
     return socket;
 }
 
+// How the handshake ended, from its result and what it last heard. A reply
+// head the protocol does not have is the server's fault, never an answer.
+ProxyTestReport ReportOf(int protocol, HandshakeResult result, const HandshakeTrace& trace)
+{
+    switch (result) {
+    case HandshakeResult::TimedOut:
+        return {ProxyTestEnd::TimedOut, -1};
+    case HandshakeResult::Broken:
+        return {ProxyTestEnd::ProtocolError, -1};
+    case HandshakeResult::Granted:
+    case HandshakeResult::Refused:
+        break;
+    }
+    if (!trace.answered) {
+        // Refused before anything was sent: credentials that cannot be carried.
+        return {ProxyTestEnd::Unusable, -1};
+    }
+    switch (trace.step) {
+    case HandshakeStep::Greeting:
+        return {socks::Socks5NoAcceptableMethod(trace.reply) ? ProxyTestEnd::MethodRefused
+                                                             : ProxyTestEnd::ProtocolError,
+                -1};
+    case HandshakeStep::Login:
+        return {ProxyTestEnd::LoginRefused, -1};
+    case HandshakeStep::Connect:
+        break;
+    }
+    const int code = protocol == kProxyProtocolSocks4 ? socks::Socks4ReplyCode(trace.reply)
+                                                      : socks::Socks5ReplyCode(trace.reply);
+    if (code < 0) {
+        return {ProxyTestEnd::ProtocolError, -1};
+    }
+    return {ProxyTestEnd::Answered, code};
+}
+
+void Report(ProxyTestReport* report, ProxyTestReport what)
+{
+    if (report != nullptr) {
+        *report = what;
+    }
+}
+
 // The caller gets an ordinary blocking socket, as if no time-out had existed.
 SocketHandle HandOver(OwnedSocket& socket)
 {
@@ -74,6 +119,24 @@ SocketHandle HandOver(OwnedSocket& socket)
         return kInvalidSocket;
     }
     return socket.Release();
+}
+
+// One test from the connection on, in proxyProtocol; only a granted
+// CONNECT's socket is handed over.
+template <typename Handshake>
+SocketHandle Run(int family, int type, int protocol, int proxyProtocol, const Ipv4Endpoint& proxy,
+                 int timeoutMs, ProxyTestReport* report, Handshake handshake)
+{
+    const Deadline deadline(timeoutMs);
+    OwnedSocket socket = ConnectToProxy(family, type, protocol, proxy, deadline);
+    if (!socket.Valid()) {
+        Report(report, {ProxyTestEnd::NoConnection, -1});
+        return kInvalidSocket;
+    }
+    HandshakeTrace trace;
+    const HandshakeResult result = handshake(socket.Get(), deadline, &trace);
+    Report(report, ReportOf(proxyProtocol, result, trace));
+    return result == HandshakeResult::Granted ? HandOver(socket) : kInvalidSocket;
 }
 
 }  // namespace
@@ -92,44 +155,41 @@ bool SetProxyTestText(char* field, std::size_t fieldSize, const std::string& tex
     return true;
 }
 
-SocketHandle TestProxy(int family, int type, int protocol, const ProxyTestInfo* info, int timeoutMs)
+SocketHandle TestProxy(int family, int type, int protocol, const ProxyTestInfo* info, int timeoutMs,
+                       ProxyTestReport* report)
 {
+    Report(report, {ProxyTestEnd::Unusable, -1});
     if (info == nullptr) {
         return kInvalidSocket;
     }
     switch (info->protocol) {
     case kProxyProtocolSocks4:
-        return TestSocks4(family, type, protocol, info, timeoutMs);
+        return TestSocks4(family, type, protocol, info, timeoutMs, report);
     case kProxyProtocolSocks5:
-        return TestSocks5(family, type, protocol, info, timeoutMs);
+        return TestSocks5(family, type, protocol, info, timeoutMs, report);
     default:
         return kInvalidSocket;
     }
 }
 
 SocketHandle TestSocks4(int family, int type, int protocol, const ProxyTestInfo* info,
-                        int timeoutMs)
+                        int timeoutMs, ProxyTestReport* report)
 {
+    Report(report, {ProxyTestEnd::Unusable, -1});
     Destinations where;
     if (!ReadRecord(info, timeoutMs, where)) {
         return kInvalidSocket;
     }
-    const Deadline deadline(timeoutMs);
-    OwnedSocket socket = ConnectToProxy(family, type, protocol, where.proxy, deadline);
-    if (!socket.Valid()) {
-        return kInvalidSocket;
-    }
-
-    if (socks::Socks4Handshake(socket.Get(), where.target, deadline) !=
-        socks::HandshakeResult::Granted) {
-        return kInvalidSocket;
-    }
-    return HandOver(socket);
+    return Run(family, type, protocol, kProxyProtocolSocks4, where.proxy, timeoutMs, report,
+               [&](SocketHandle socket, const Deadline& deadline, HandshakeTrace* trace) {
+                   return socks::Socks4Handshake(socket, where.target, deadline, trace);
+               });
 }
 
 SocketHandle TestSocks5(int family, int type, int protocol, const ProxyTestInfo* info,
-                        int timeoutMs)
+                        int timeoutMs, ProxyTestReport* report)
 {
+    Report(report, {ProxyTestEnd::Unusable, -1});
     Destinations where;
     if (!ReadRecord(info, timeoutMs, where)) {
         return kInvalidSocket;
@@ -144,15 +204,9 @@ SocketHandle TestSocks5(int family, int type, int protocol, const ProxyTestInfo*
         return kInvalidSocket;
     }
 
-    const Deadline deadline(timeoutMs);
-    OwnedSocket socket = ConnectToProxy(family, type, protocol, where.proxy, deadline);
-    if (!socket.Valid()) {
-        return kInvalidSocket;
-    }
-
-    if (socks::Socks5Handshake(socket.Get(), where.target, user, password, deadline) !=
-        socks::HandshakeResult::Granted) {
-        return kInvalidSocket;
-    }
-    return HandOver(socket);
+    return Run(family, type, protocol, kProxyProtocolSocks5, where.proxy, timeoutMs, report,
+               [&](SocketHandle socket, const Deadline& deadline, HandshakeTrace* trace) {
+                   return socks::Socks5Handshake(socket, where.target, user, password, deadline,
+                                                 trace);
+               });
 }

@@ -6,6 +6,7 @@
 #include "common/instance_names.h"
 #include "common/module_dir.h"
 #include "common/start_program.h"
+#include "framework/dialog.h"
 #include "store/config_db.h"
 #include "tray/resource.h"
 
@@ -23,13 +24,6 @@ int s_bBlinkPhase = FALSE;
 
 const char kEnableKey[] = "Enable";
 }  // namespace
-
-std::string LoadResourceText(UINT id)
-{
-    char text[512] = {};
-    const int length = LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text);
-    return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
-}
 
 CMainFrame::CMainFrame() : m_taskbarCreated(RegisterWindowMessageA("TaskbarCreated")) {}
 
@@ -113,8 +107,8 @@ void CMainFrame::RunKestrel()
 void CMainFrame::OnExitCommand()
 {
     const int answer =
-        MessageBoxA(GetSafeHwnd(), LoadResourceText(IDS_EXIT_CONFIRM).c_str(),
-                    LoadResourceText(IDS_APP_TITLE).c_str(), MB_YESNO | MB_ICONEXCLAMATION);
+        MessageBoxA(GetSafeHwnd(), LoadResourceString(IDS_EXIT_CONFIRM).c_str(),
+                    LoadResourceString(IDS_APP_TITLE).c_str(), MB_YESNO | MB_ICONEXCLAMATION);
     // Another program may have closed us while the question was open.
     if (answer != IDNO && GetSafeHwnd())
         CloseTray();
@@ -136,7 +130,7 @@ int CMainFrame::OnCreate(CREATESTRUCTA* create)
 {
     if (CFrameWnd::OnCreate(create) == -1)
         return -1;
-    UpdateTrayIcon(NIM_ADD, LoadResourceText(IDS_APP_TITLE), IDI_TRAY_IDLE);
+    UpdateTrayIcon(NIM_ADD, LoadResourceString(IDS_APP_TITLE), IDI_TRAY_IDLE);
     ReadEnableState();
     SetTimer(GetSafeHwnd(), TIMER_BLINK, kBlinkPeriodMs, nullptr);
     SetTimer(GetSafeHwnd(), TIMER_POLL, kPollPeriodMs, nullptr);
@@ -168,11 +162,11 @@ void CMainFrame::OnBlink()
     UINT icon = IDI_TRAY_IDLE;
     std::string tip;
     if (m_bEnabled) {
-        tip = LoadResourceText(IDS_TIP_ON);
+        tip = LoadResourceString(IDS_TIP_ON);
         s_bBlinkPhase = !s_bBlinkPhase;
         icon = s_bBlinkPhase ? IDI_TRAY_BLINK : IDI_TRAY_IDLE;
     } else {
-        tip = LoadResourceText(IDS_TIP_OFF);
+        tip = LoadResourceString(IDS_TIP_OFF);
         s_bBlinkPhase = FALSE;
     }
     UpdateTrayIcon(NIM_MODIFY, tip, icon);

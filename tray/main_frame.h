@@ -7,7 +7,7 @@
 #include <string>
 
 #include "framework/frame_wnd.h"
-#include "framework/handles.h"
+#include "framework/gui_handles.h"
 
 // The one notification-area icon of the program, by its id.
 constexpr UINT TRAY_ICON_ID = 100;
@@ -68,6 +68,3 @@ private:
     // Broadcast when the taskbar is (re)created: every icon has to be added again.
     const UINT m_taskbarCreated;
 };
-
-// A string of the program's string table; empty when it is missing.
-std::string LoadResourceText(UINT id);

@@ -11,7 +11,9 @@
 #include "client/kestrel_app.h"
 #include "client/page_tab_ctrl.h"
 #include "client/open_url.h"
-#include "client/server_page.h"
+#include "client/address_text.h"
+#include "client/server_test_worker.h"
+#include "common/ansi_text.h"
 #include "common/instance_names.h"
 
 namespace {
@@ -112,6 +114,67 @@ TEST(GetOctet, ReadsTheLeadingDigitsOfEachFieldAsABytes)
     EXPECT_EQ(GetOctet("", 1), 0);
     EXPECT_EQ(GetOctet("1.", 1), 0);
     EXPECT_EQ(GetOctet("1.", 2), 0);
+}
+
+// The page's reading of a test report: what it shows for each way a test
+// can end.
+TEST(TestShowsServerWorks, CountsEveryAnswerThatFollowsAnAcceptedLogin)
+{
+    const struct {
+        int protocol;
+        ProxyTestEnd end;
+        int reply;
+        bool works;
+    } cases[] = {
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x00, true},   // granted
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x01, false},  // general failure
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x02, true},   // not allowed by ruleset
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x03, true},   // network unreachable
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x04, true},   // host unreachable
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x05, true},   // connection refused
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x06, true},   // TTL expired
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x07, false},  // command not supported
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x08, false},  // address type not supported
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x09, false},  // no such code
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0x5A, false},  // SOCKS 4's grant
+        {kProxyProtocolSocks5, ProxyTestEnd::Answered, 0xFF, false},
+        {kProxyProtocolSocks4, ProxyTestEnd::Answered, 0x5A, true},
+        {kProxyProtocolSocks4, ProxyTestEnd::Answered, 0x5B, false},
+        {kProxyProtocolSocks4, ProxyTestEnd::Answered, 0x5C, false},
+        {kProxyProtocolSocks4, ProxyTestEnd::Answered, 0x5D, false},
+        {kProxyProtocolSocks4, ProxyTestEnd::Answered, 0x00, false},  // SOCKS 5's grant
+        {kProxyProtocolSocks4, ProxyTestEnd::Answered, 0x05, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.works, TestShowsServerWorks(c.protocol, {c.end, c.reply}))
+            << c.protocol << " reply " << c.reply;
+
+    // Whatever code came with it, only an answer to the CONNECT counts.
+    for (ProxyTestEnd end :
+         {ProxyTestEnd::Unusable, ProxyTestEnd::NoConnection, ProxyTestEnd::MethodRefused,
+          ProxyTestEnd::LoginRefused, ProxyTestEnd::ProtocolError, ProxyTestEnd::TimedOut})
+        for (int protocol : {kProxyProtocolSocks4, kProxyProtocolSocks5})
+            for (int reply : {-1, 0x00, 0x5A})
+                EXPECT_FALSE(TestShowsServerWorks(protocol, {end, reply}))
+                    << static_cast<int>(end) << ' ' << protocol << ' ' << reply;
+}
+
+TEST(WideFromAnsi, ConvertsWholeTextsInTheSystemsCodePage)
+{
+    ASSERT_EQ(GetACP(), 936u) << "the tests run under code page 936";
+    const struct {
+        std::string ansi;
+        std::wstring wide;
+    } cases[] = {
+        {"", L""},
+        {"Kestrel", L"Kestrel"},
+        {"\xB4\xFA\xC0\xED", L"\u4EE3\u7406"},  // GBK for the two characters of "proxy"
+        {"C:\\\xB3\xCC\xD0\xF2.exe", L"C:\\\u7A0B\u5E8F.exe"},
+        {std::string(300, 'a'), std::wstring(300, L'a')},  // no path-length limit
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WideFromAnsi(c.ansi.c_str()), c.wide) << c.ansi;
+    EXPECT_EQ(WideFromAnsi(nullptr), L"");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // tests/e2e/scripted_server.cpp
 #include "tests/e2e/scripted_server.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace e2e {
@@ -38,6 +39,24 @@ ScriptedServer::~ScriptedServer()
         m_acceptor.join();
     for (SOCKET client : m_clients)
         closesocket(client);
+}
+
+ScriptedServer::Script Turns(std::vector<Turn> turns)
+{
+    return [turns = std::move(turns)](SOCKET peer) {
+        for (const Turn& turn : turns) {
+            char buffer[512];
+            for (int left = turn.receive; left > 0;) {
+                const int got = recv(peer, buffer, std::min<int>(left, sizeof buffer), 0);
+                if (got <= 0)
+                    return;
+                left -= got;
+            }
+            const int size = static_cast<int>(turn.reply.size());
+            if (send(peer, turn.reply.data(), size, 0) != size)
+                return;
+        }
+    };
 }
 
 }  // namespace e2e

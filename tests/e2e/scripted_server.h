@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -34,5 +35,15 @@ private:
     Script m_script;
     std::thread m_acceptor;
 };
+
+// One turn of a scripted exchange: read so many bytes, then send the reply.
+struct Turn {
+    int receive;
+    std::string reply;
+};
+
+// A script of turns played in order; it stops at the first that fails and
+// leaves the connection open for the client to close.
+ScriptedServer::Script Turns(std::vector<Turn> turns);
 
 }  // namespace e2e

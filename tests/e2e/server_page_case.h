@@ -141,8 +141,17 @@ protected:
                 continue;
             const LONG style = GetWindowLongA(child, GWL_STYLE);
             if ((style & SS_TYPEMASK) == SS_ICON) {
-                seen.informationIcon = IconLooksLike(child, IDI_INFORMATION, IDI_EXCLAMATION);
-                seen.exclamationIcon = IconLooksLike(child, IDI_EXCLAMATION, IDI_INFORMATION);
+                // A box just shown may not have painted its icon yet: then
+                // neither icon is nearer, and the screen is read again.
+                e2e::WaitUntil(
+                    [&] {
+                        seen.informationIcon =
+                            IconLooksLike(child, IDI_INFORMATION, IDI_EXCLAMATION);
+                        seen.exclamationIcon =
+                            IconLooksLike(child, IDI_EXCLAMATION, IDI_INFORMATION);
+                        return seen.informationIcon || seen.exclamationIcon;
+                    },
+                    2000);
             } else if (seen.text.empty()) {
                 seen.text = e2e::Utf8FromAnsi(e2e::WindowText(child));
             }

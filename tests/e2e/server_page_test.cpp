@@ -1,7 +1,8 @@
 // tests/e2e/server_page_test.cpp
 // The server page of the running configuration program: what it loads, what
 // it writes when the main window closes, its field validation, and its test
-// against real SOCKS servers and a silent one, driven from outside.
+// against real SOCKS servers, a scripted one and a silent one, driven from
+// outside.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -31,7 +32,23 @@ public:
 };
 const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
-class ServerPageTest : public ServerPageCase {};
+class ServerPageTest : public ServerPageCase {
+protected:
+    // Clicks Test and reads the box that answers: its text, caption and icon
+    // all say whether the settings work.
+    void ExpectTestResult(bool works, const std::string& what)
+    {
+        ClickTest();
+        MessageBoxSeen seen;
+        ASSERT_TRUE(ReadAndCloseBox(seen, kResultMs)) << what;
+        EXPECT_EQ(seen.text, works ? "验证成功。" : "验证未能通过") << what;
+        EXPECT_EQ(seen.caption, "Corvane代理软件 客户端") << what;
+        EXPECT_EQ(seen.informationIcon, works) << what;
+        EXPECT_EQ(seen.exclamationIcon, !works) << what;
+        EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(IDC_TEST_SERVER)) != FALSE; }))
+            << what;
+    }
+};
 
 TEST_F(ServerPageTest, NewDatabaseShowsTheDefaultsAndClosingWritesThemOnce)
 {
@@ -146,40 +163,100 @@ TEST_F(ServerPageTest, TestAgainstRealServersReportsEachOutcome)
     const std::string password = EnvironmentText("KESTREL_TEST_SOCKS_PASS");
     ASSERT_FALSE(user.empty());
     Open();
-    const std::string succeeded = "验证成功。";
-    const std::string failed = "验证未能通过";
     const struct {
         const char* what;
         int port;
         bool socks4;
         std::string user;
         std::string password;
-        const std::string& result;
+        bool works;
     } cases[] = {
-        {"microsocks", m_portBase, false, "", "", succeeded},
-        {"microsocks with login", m_portBase + 1, false, user, password, succeeded},
-        {"microsocks, wrong password", m_portBase + 1, false, user, password + "x", failed},
-        {"Dante SOCKS 4 ignores the login", m_portBase + 2, true, "anyone", "", succeeded},
-        {"Dante SOCKS 5", m_portBase + 2, false, "", "", succeeded},
-        {"Dante user name method", m_portBase + 3, false, user, password, succeeded},
+        {"microsocks", m_portBase, false, "", "", true},
+        {"microsocks with login", m_portBase + 1, false, user, password, true},
+        {"microsocks, wrong password", m_portBase + 1, false, user, password + "x", false},
+        {"Dante SOCKS 4 ignores the login", m_portBase + 2, true, "anyone", "", true},
+        {"Dante SOCKS 5", m_portBase + 2, false, "", "", true},
+        {"Dante user name method", m_portBase + 3, false, user, password, true},
         {"a user name the test cannot carry", m_portBase + 3, false, std::string(256, 'u'),
-         password, failed},
-        {"nothing listening", 1, false, "", "", failed},
-        {"port 65535 is valid", 65535, false, "", "", failed},
+         password, false},
+        {"nothing listening", 1, false, "", "", false},
+        {"port 65535 is valid", 65535, false, "", "", false},
     };
     for (const auto& c : cases) {
         SetServer(127, 0, 0, 1, std::to_string(c.port), c.socks4, c.user, c.password);
-        ClickTest();
-        MessageBoxSeen seen;
-        ASSERT_TRUE(ReadAndCloseBox(seen, kResultMs)) << c.what;
-        EXPECT_EQ(seen.text, c.result) << c.what;
-        EXPECT_EQ(seen.caption, "Corvane代理软件 客户端") << c.what;
-        EXPECT_EQ(seen.informationIcon, &c.result == &succeeded) << c.what;
-        EXPECT_EQ(seen.exclamationIcon, &c.result == &failed) << c.what;
-        EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(IDC_TEST_SERVER)) != FALSE; }))
-            << c.what;
+        ExpectTestResult(c.works, c.what);
     }
     // Testing saves nothing.
+    EXPECT_EQ(CounterMoves(), 0u);
+}
+
+// The page's reading of each answer a server can give, against a scripted
+// server: every SOCKS 5 reply code, the refusals before it, and SOCKS 4.
+TEST_F(ServerPageTest, EachServerAnswerShowsItsResult)
+{
+    Open();
+    // Bytes the page sends: the greeting offers two methods, the login is
+    // "u"/"p", the CONNECT and the SOCKS 4 request are for 127.0.0.1:80.
+    const int greeting = 4, login = 5, connect = 10, socks4Request = 9;
+    const std::string noLogin("\x05\x00", 2);
+    const std::string askLogin("\x05\x02", 2);
+    const std::string loginTaken("\x01\x00", 2);
+    auto reply5 = [](int code) {
+        return std::string("\x05", 1) + static_cast<char>(code) +
+               std::string("\x00\x01\x0a\x00\x00\x01\x1f\x90", 8);
+    };
+    auto reply4 = [](int code) {
+        return std::string("\x00", 1) + static_cast<char>(code) +
+               std::string("\x00\x50\x7f\x00\x00\x01", 6);
+    };
+    struct Case {
+        std::string what;
+        bool socks4;
+        bool withLogin;
+        std::vector<e2e::Turn> turns;
+        bool works;
+    };
+    std::vector<Case> cases;
+    const struct {
+        int code;
+        const char* name;
+        bool works;
+    } codes[] = {
+        {0x00, "granted", true},
+        {0x01, "general failure", false},
+        {0x02, "not allowed by ruleset", true},
+        {0x03, "network unreachable", true},
+        {0x04, "host unreachable", true},
+        {0x05, "connection refused", true},
+        {0x06, "TTL expired", true},
+        {0x07, "command not supported", false},
+        {0x08, "address type not supported", false},
+        {0x09, "a code SOCKS 5 does not have", false},
+    };
+    for (const auto& c : codes)
+        cases.push_back({std::string("SOCKS 5 ") + c.name, false, false,
+                         {{greeting, noLogin}, {connect, reply5(c.code)}}, c.works});
+    cases.push_back({"login taken, destination refused", false, true,
+                     {{greeting, askLogin}, {login, loginTaken}, {connect, reply5(0x05)}}, true});
+    cases.push_back({"login taken, general failure", false, true,
+                     {{greeting, askLogin}, {login, loginTaken}, {connect, reply5(0x01)}}, false});
+    cases.push_back({"login refused", false, true,
+                     {{greeting, askLogin}, {login, std::string("\x01\x01", 2)}}, false});
+    cases.push_back(
+        {"no acceptable method", false, true, {{greeting, std::string("\x05\xff", 2)}}, false});
+    cases.push_back({"SOCKS 4 granted", true, false, {{socks4Request, reply4(0x5A)}}, true});
+    for (int code : {0x5B, 0x5C, 0x5D})
+        cases.push_back({"SOCKS 4 reply " + std::to_string(code), true, false,
+                         {{socks4Request, reply4(code)}}, false});
+
+    for (const Case& c : cases) {
+        e2e::ScriptedServer server(e2e::Turns(c.turns));
+        ASSERT_NE(server.Port(), 0);
+        SetServer(127, 0, 0, 1, std::to_string(server.Port()), c.socks4, c.withLogin ? "u" : "",
+                  c.withLogin ? "p" : "");
+        ExpectTestResult(c.works, c.what);
+        EXPECT_EQ(server.Accepted(), 1) << c.what;
+    }
     EXPECT_EQ(CounterMoves(), 0u);
 }
 

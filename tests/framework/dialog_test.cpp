@@ -403,4 +403,21 @@ TEST(Application, ShutDownRunsOnEveryPath)
     EXPECT_EQ(CWinApp::Get(), nullptr);
 }
 
+TEST(ResourceString, LoadsWholeStringsOfAnyLengthAndNothingForAMissingOne)
+{
+    const struct {
+        UINT id;
+        std::string text;
+    } cases[] = {
+        {IDS_TEST_SHORT, "Kestrel"},
+        {IDS_TEST_253, std::string(252, 'a') + "z"},
+        {IDS_TEST_254, std::string(253, 'b') + "z"},
+        {IDS_TEST_255, std::string(254, 'c') + "z"},
+        {IDS_TEST_600, std::string(599, 'd') + "z"},
+        {IDS_TEST_MISSING, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.text, LoadResourceString(c.id)) << c.id;
+}
+
 }  // namespace

@@ -8,3 +8,9 @@
 #define IDC_TEST_BUTTON     202
 #define IDC_TEST_TAB        203
 #define IDC_TEST_PAGE_EDIT  211
+#define IDS_TEST_SHORT      220
+#define IDS_TEST_253        221
+#define IDS_TEST_254        222
+#define IDS_TEST_255        223
+#define IDS_TEST_600        224
+#define IDS_TEST_MISSING    229

@@ -72,6 +72,7 @@ struct Outcome {
     bool succeeded;
     bool connected;  // the server saw a connection at all
     Bytes received;  // everything the server received, in order
+    ProxyTestReport report;
 };
 
 // One TestProxy call against a server playing `script`. A returned socket is
@@ -81,14 +82,16 @@ Outcome PlayAgainst(std::vector<ScriptStep> script, ProxyTestInfo info,
 {
     ScriptedServer server(std::move(script));
     info.proxyPort = server.Port();
-    OwnedSocket tunnel(TestProxy(AF_INET, SOCK_STREAM, 0, &info, timeoutMs));
+    // Filled in by the test whatever happens: this value must not survive.
+    ProxyTestReport report{ProxyTestEnd::Answered, 0x77};
+    OwnedSocket tunnel(TestProxy(AF_INET, SOCK_STREAM, 0, &info, timeoutMs, &report));
     if (tunnel.Valid()) {
         EXPECT_EQ(server.Port(), PeerPort(tunnel.Get()));
     }
     const bool succeeded = tunnel.Valid();
     tunnel.Close();
     server.Finish();
-    return {succeeded, server.Accepted(), server.Received()};
+    return {succeeded, server.Accepted(), server.Received(), report};
 }
 
 }  // namespace
@@ -375,5 +378,162 @@ TEST(ProxyTestRecordCheck, UnusableRecordsFailWithoutConnecting)
         const Outcome outcome = PlayAgainst(willingServer, Record(kProxyProtocolSocks5), timeoutMs);
         EXPECT_FALSE(outcome.succeeded) << timeoutMs;
         EXPECT_FALSE(outcome.connected) << timeoutMs;
+    }
+}
+
+namespace {
+
+const char* EndName(ProxyTestEnd end)
+{
+    switch (end) {
+    case ProxyTestEnd::Unusable:
+        return "Unusable";
+    case ProxyTestEnd::NoConnection:
+        return "NoConnection";
+    case ProxyTestEnd::MethodRefused:
+        return "MethodRefused";
+    case ProxyTestEnd::LoginRefused:
+        return "LoginRefused";
+    case ProxyTestEnd::Answered:
+        return "Answered";
+    case ProxyTestEnd::ProtocolError:
+        return "ProtocolError";
+    case ProxyTestEnd::TimedOut:
+        return "TimedOut";
+    }
+    return "?";
+}
+
+std::vector<ScriptStep> Socks5Answering(const Bytes& connectReply)
+{
+    return {Receive(4), Reply({0x05, 0x00}), Receive(10), Reply(connectReply)};
+}
+
+}  // namespace
+
+TEST(ProxyTestReport, EveryConnectReplyCodeIsPassedOnAndOnlyAGrantYieldsASocket)
+{
+    // Every code SOCKS 5 has, and two it does not: the report carries the
+    // code as sent; judging it is the caller's business.
+    std::vector<int> codes;
+    for (int code = 0x00; code <= 0x08; ++code)
+        codes.push_back(code);
+    codes.push_back(0x09);
+    codes.push_back(0xFF);
+    for (int code : codes) {
+        const auto rep = static_cast<std::uint8_t>(code);
+        const Outcome outcome =
+            PlayAgainst(Socks5Answering({0x05, rep, 0x00, 0x01, 10, 0, 0, 1, 0x1F, 0x90}),
+                        Record(kProxyProtocolSocks5));
+        EXPECT_EQ(code == 0x00, outcome.succeeded) << code;
+        EXPECT_STREQ("Answered", EndName(outcome.report.end)) << code;
+        EXPECT_EQ(code, outcome.report.reply) << code;
+        EXPECT_EQ(Concat({kGreeting, kConnect}), outcome.received) << code;
+    }
+    for (int code : {0x5A, 0x5B, 0x5C, 0x5D, 0x00}) {
+        const auto cd = static_cast<std::uint8_t>(code);
+        const Outcome outcome = PlayAgainst({Receive(9), Reply({0x00, cd, 0, 80, 127, 0, 0, 1})},
+                                            Record(kProxyProtocolSocks4));
+        EXPECT_EQ(code == 0x5A, outcome.succeeded) << code;
+        EXPECT_STREQ("Answered", EndName(outcome.report.end)) << code;
+        EXPECT_EQ(code, outcome.report.reply) << code;
+    }
+}
+
+TEST(ProxyTestReport, NamesWhereAFailedTestStopped)
+{
+    const Bytes login = Login("user", "secret");
+    const std::vector<ScriptStep> askForLogin = {Receive(4), Reply({0x05, 0x02}),
+                                                 Receive(login.size())};
+    auto then = [](std::vector<ScriptStep> steps, ScriptStep last) {
+        steps.push_back(std::move(last));
+        return steps;
+    };
+    const struct {
+        const char* what;
+        int protocol;
+        std::vector<ScriptStep> script;
+        ProxyTestEnd end;
+    } cases[] = {
+        {"no acceptable method",
+         kProxyProtocolSocks5,
+         {Receive(4), Reply({0x05, 0xFF})},
+         ProxyTestEnd::MethodRefused},
+        {"a method not offered",
+         kProxyProtocolSocks5,
+         {Receive(4), Reply({0x05, 0x01})},
+         ProxyTestEnd::ProtocolError},
+        {"a SOCKS 4 answer to the greeting",
+         kProxyProtocolSocks5,
+         {Receive(4), Reply({0x00, 0x5A})},
+         ProxyTestEnd::ProtocolError},
+        {"login refused", kProxyProtocolSocks5, then(askForLogin, Reply({0x01, 0x01})),
+         ProxyTestEnd::LoginRefused},
+        {"login refused, SOCKS version in the reply", kProxyProtocolSocks5,
+         then(askForLogin, Reply({0x05, 0x02})), ProxyTestEnd::LoginRefused},
+        {"CONNECT reply of another version", kProxyProtocolSocks5,
+         Socks5Answering({0x04, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0}), ProxyTestEnd::ProtocolError},
+        {"CONNECT refusal of another version", kProxyProtocolSocks5,
+         Socks5Answering({0x04, 0x05, 0x00, 0x01, 0, 0, 0, 0, 0, 0}), ProxyTestEnd::ProtocolError},
+        {"grant with an unknown address type", kProxyProtocolSocks5,
+         Socks5Answering({0x05, 0x00, 0x00, 0x05, 0, 0, 0, 0, 0, 0}), ProxyTestEnd::ProtocolError},
+        {"refusal cut short",
+         kProxyProtocolSocks5,
+         {Receive(4), Reply({0x05, 0x00}), Receive(10), Reply({0x05, 0x05}), Hangup()},
+         ProxyTestEnd::ProtocolError},
+        {"hung up at once", kProxyProtocolSocks5, {Hangup()}, ProxyTestEnd::ProtocolError},
+        {"hung up after the login", kProxyProtocolSocks5, then(askForLogin, Hangup()),
+         ProxyTestEnd::ProtocolError},
+        {"SOCKS 4 reply of another version",
+         kProxyProtocolSocks4,
+         {Receive(9), Reply({0x04, 0x5A, 0, 0, 0, 0, 0, 0})},
+         ProxyTestEnd::ProtocolError},
+        {"SOCKS 5 answer to SOCKS 4",
+         kProxyProtocolSocks4,
+         {Receive(9), Reply({0x05, 0xFF})},
+         ProxyTestEnd::ProtocolError},
+        {"silent", kProxyProtocolSocks5, {}, ProxyTestEnd::TimedOut},
+        {"silent after the login", kProxyProtocolSocks5, askForLogin, ProxyTestEnd::TimedOut},
+        {"silent after the CONNECT",
+         kProxyProtocolSocks5,
+         {Receive(4), Reply({0x05, 0x00}), Receive(10)},
+         ProxyTestEnd::TimedOut},
+        {"SOCKS 4 silent", kProxyProtocolSocks4, {Receive(9)}, ProxyTestEnd::TimedOut},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome =
+            PlayAgainst(c.script, Record(c.protocol, "user", "secret"), kShortTimeoutMs);
+        EXPECT_FALSE(outcome.succeeded) << c.what;
+        EXPECT_STREQ(EndName(c.end), EndName(outcome.report.end)) << c.what;
+        EXPECT_EQ(-1, outcome.report.reply) << c.what;
+    }
+}
+
+TEST(ProxyTestReport, RecordsRefusedAndServersNotReachedAreToldApart)
+{
+    ProxyTestReport report{ProxyTestEnd::Answered, 0};
+    EXPECT_EQ(kInvalidSocket, TestProxy(AF_INET, SOCK_STREAM, 0, nullptr, 1000, &report));
+    EXPECT_STREQ("Unusable", EndName(report.end));
+    EXPECT_EQ(-1, report.reply);
+
+    ProxyTestInfo unknownProtocol = Record(kProxyProtocolSocks5);
+    unknownProtocol.protocol = 2;
+    ProxyTestInfo overlongUser = Record(kProxyProtocolSocks5);
+    SetProxyTestText(overlongUser.userName, std::string(300, 'u'));
+    for (const ProxyTestInfo& info : {unknownProtocol, overlongUser}) {
+        const Outcome outcome = PlayAgainst(Socks5Answering(kGranted), info);
+        EXPECT_FALSE(outcome.connected);
+        EXPECT_STREQ("Unusable", EndName(outcome.report.end));
+    }
+
+    const int closedPort = UnusedLoopbackPort();
+    ASSERT_NE(0, closedPort);
+    for (int protocol : {kProxyProtocolSocks4, kProxyProtocolSocks5}) {
+        ProxyTestInfo info = Record(protocol);
+        info.proxyPort = closedPort;
+        report = ProxyTestReport{ProxyTestEnd::Answered, 0};
+        EXPECT_EQ(kInvalidSocket, TestProxy(AF_INET, SOCK_STREAM, 0, &info, 2000, &report));
+        EXPECT_STREQ("NoConnection", EndName(report.end)) << protocol;
+        EXPECT_EQ(-1, report.reply) << protocol;
     }
 }
