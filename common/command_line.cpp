@@ -5,11 +5,6 @@
 
 namespace {
 const char kExitSwitch[] = "-exit";
-
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
 }  // namespace
 
 const char* CommandLineArguments(const char* commandLine)
@@ -27,10 +22,10 @@ const char* CommandLineArguments(const char* commandLine)
         if (*p == '"')
             ++p;
     } else {
-        while (*p && !IsBlank(*p))
+        while (*p && !IsCommandLineBlank(*p))
             ++p;
     }
-    while (IsBlank(*p))
+    while (IsCommandLineBlank(*p))
         ++p;
     return p;
 }

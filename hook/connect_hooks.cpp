@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ansi_text.h"
 #include "hook/lookup_hooks.h"
 #include "hook/name_resolution.h"
 #include "hook/proxy_settings.h"
@@ -247,8 +248,8 @@ BOOL WSAAPI HookWSAConnectByNameA(SOCKET socket, LPCSTR nodeName, LPCSTR service
 {
     if (nodeName == nullptr || serviceName == nullptr)
         return FailBool(WSAEINVAL);
-    std::wstring node = WidenAnsi(nodeName);
-    std::wstring service = WidenAnsi(serviceName);
+    std::wstring node = WideFromAnsi(nodeName);
+    std::wstring service = WideFromAnsi(serviceName);
     return HookWSAConnectByNameW(socket, &node[0], &service[0], localAddressLength, localAddress,
                                  remoteAddressLength, remoteAddress, timeout, reserved);
 }

@@ -9,20 +9,14 @@
 #include <sqlite3.h>
 
 #include "store/ansi_utf8.h"
+#include "store/sqlite_handles.h"
 
 namespace hook {
 
 namespace {
 
-struct ConnectionCloser {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
-
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using Connection = SqliteConnection;
+using Statement = SqliteStatement;
 
 Statement Prepare(sqlite3* db, const char* sql)
 {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ansi_text.h"
 #include "hook/async_lookup.h"
 #include "hook/hook_install.h"
 #include "hook/host_entry.h"
@@ -278,9 +279,9 @@ int WSAAPI HookGetAddrInfoExA(PCSTR name, PCSTR service, DWORD nameSpace, LPGUID
         request.hasName = name != nullptr;
         request.hasService = service != nullptr;
         if (request.hasName)
-            request.name = WidenAnsi(name);
+            request.name = WideFromAnsi(name);
         if (request.hasService)
-            request.service = WidenAnsi(service);
+            request.service = WideFromAnsi(service);
     } catch (...) {
         return Fail(WSA_NOT_ENOUGH_MEMORY);
     }

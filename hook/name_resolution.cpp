@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <ws2tcpip.h>
 
+#include "common/ansi_text.h"
 #include "hook/local_names.h"
 #include "hook/proxy_settings.h"
 
@@ -45,7 +46,7 @@ std::string AsciiName(const char* name)
         ascii = static_cast<unsigned char>(*at) < 0x80;
     if (ascii)
         return name;  // the common case, and the same in every code page
-    return AsciiName(WidenAnsi(name).c_str());
+    return AsciiName(WideFromAnsi(name).c_str());
 }
 
 bool ProxyResolves(const std::string& name)
@@ -80,17 +81,6 @@ std::string StandIn(const std::string& name, AddressForm form)
 {
     const std::uint32_t address = AddressForName(name);
     return address != 0 ? ReservedText(address, form) : std::string();
-}
-
-std::wstring WidenAnsi(const char* text)
-{
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.pop_back();  // the terminator counted in length
-    return wide;
 }
 
 std::wstring Widen(const std::string& ascii)

@@ -39,7 +39,5 @@ int NumericFlags(int flags);
 std::string StandIn(const std::string& name, AddressForm form);
 
 std::wstring Widen(const std::string& ascii);
-// Text in the ANSI code page, wide; empty when it cannot be converted.
-std::wstring WidenAnsi(const char* text);
 
 }  // namespace hook

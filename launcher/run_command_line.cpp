@@ -1,6 +1,7 @@
 // launcher/run_command_line.cpp
 #include "launcher/run_command_line.h"
 
+#include "common/command_line.h"
 #include "injection/component_files.h"
 
 namespace launcher {
@@ -10,15 +11,9 @@ namespace {
 constexpr char kWaitSwitch[] = "-wait";
 
 template <typename Char>
-bool IsBlank(Char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-template <typename Char>
 std::basic_string_view<Char> SkipBlanks(std::basic_string_view<Char> text)
 {
-    while (!text.empty() && IsBlank(text.front()))
+    while (!text.empty() && IsCommandLineBlank(text.front()))
         text.remove_prefix(1);
     return text;
 }
@@ -34,7 +29,7 @@ std::basic_string_view<Char> TakeWord(std::basic_string_view<Char>& text)
         end = text.find(Char('"'), 1);
         end = end == std::basic_string_view<Char>::npos ? text.size() : end + 1;
     } else {
-        while (end < text.size() && !IsBlank(text[end]))
+        while (end < text.size() && !IsCommandLineBlank(text[end]))
             ++end;
     }
     const std::basic_string_view<Char> word = text.substr(0, end);

@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include "store/ansi_utf8.h"
+#include "store/sqlite_handles.h"
 
 namespace {
 
@@ -26,10 +27,7 @@ const char kInsertDefaultServer[] =
     "INSERT INTO Server (Name, IP, Port, Username, Password, Type) "
     "values ('SingleServer', '', 1080, '', '', 5)";
 
-struct ConnectionCloser {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
+using Connection = SqliteConnection;
 
 struct EngineFree {
     void operator()(char* text) const { sqlite3_free(text); }
