@@ -62,14 +62,20 @@ public:
         m_text.remove_prefix(2);
         return true;
     }
-    bool Text(std::string& text)
+    // A text's length, two bytes, high first; false above `longest`.
+    bool Length(std::size_t longest, std::size_t& length)
     {
         std::uint8_t high = 0;
         std::uint8_t low = 0;
         if (!Byte(high) || !Byte(low))
             return false;
-        const std::size_t length = static_cast<std::size_t>(high << 8 | low);
-        if (length > kMaxCarriedText)
+        length = static_cast<std::size_t>(high << 8 | low);
+        return length <= longest;
+    }
+    bool Text(std::string& text)
+    {
+        std::size_t length = 0;
+        if (!Length(kMaxCarriedText, length))
             return false;
         text.clear();
         for (std::size_t i = 0; i < length; ++i) {
@@ -82,13 +88,11 @@ public:
     }
     bool Wide(std::wstring& text)
     {
+        std::size_t length = 0;
+        if (!Length(kMaxCarriedFolder, length))
+            return false;
         std::uint8_t high = 0;
         std::uint8_t low = 0;
-        if (!Byte(high) || !Byte(low))
-            return false;
-        const std::size_t length = static_cast<std::size_t>(high << 8 | low);
-        if (length > kMaxCarriedFolder)
-            return false;
         text.clear();
         for (std::size_t i = 0; i < length; ++i) {
             if (!Byte(high) || !Byte(low))
